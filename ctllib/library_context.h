@@ -69,9 +69,16 @@ struct FmxPassthru {
     uint32_t timeout;  // seconds; 0 means FMX_DEFAULT_TIMEOUT_SECONDS
     uint32_t reserved;
 };
+// The 32-bit descriptor is 76 bytes; a 64-bit one is larger by its pointers.
+static_assert(sizeof(void*) != 4 || sizeof(FmxPassthru) == 76);
 
 // The process-wide context; null before fmx_lib_init.
 FmxLibContext* fmx_context();
+
+// IOC facts with an explicit context; fmx_get_ioc_facts forwards here and
+// discovery calls it directly.
+int fmx_request_ioc_facts(FmxLibContext* ctx, const FmxHandle* handle, void* buffer,
+                          uint32_t* length, FmxStatusBlock* status);
 
 // Registry.
 int fmx_find_adapter(FmxLibContext* ctx, const FmxHandle* handle, FmxAdapter** adapter);
@@ -96,3 +103,11 @@ int fmx_config_request(FmxLibContext* ctx, const FmxHandle* handle, uint8_t acti
                        fmx::ConfigPageHeader* header, uint32_t page_address,
                        uint8_t ext_page_type, uint16_t* ext_page_length, void* buffer,
                        uint32_t buffer_length);
+
+// Read and write engines behind fmx_read_config_page and fmx_write_config_page.
+int fmx_config_read(FmxLibContext* ctx, const FmxHandle* handle, uint32_t page_address,
+                    uint8_t page_type, uint8_t page_number, uint8_t ext_page_type,
+                    uint32_t read_kind, void* buffer, uint32_t* length);
+int fmx_config_write(FmxLibContext* ctx, const FmxHandle* handle, uint32_t page_address,
+                     uint8_t page_type, uint8_t page_number, uint8_t ext_page_type,
+                     uint32_t write_kind, const void* buffer, uint32_t length);
