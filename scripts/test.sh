@@ -117,7 +117,7 @@ run_build() {
     total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
     total_passed=$((total_passed + total - failed))
     total_failed=$((total_failed + failed))
-  elif grep -q 'No tests were found' "$dir/ctest.log"; then
+  elif [ "$rc" -eq 0 ] || grep -q 'No tests were found' "$dir/ctest.log"; then
     line="no tests"
     log "WARNING: $name has no tests"
   else
@@ -126,7 +126,7 @@ run_build() {
   if [ "$rc" -ne 0 ]; then
     result=FAILED
     failures+=("$name: test ($line)")
-    while IFS= read -r t; do failures+=("    $t"); done < <(
+    while IFS= read -r t; do failures+=("    ${t#"${t%%[![:space:]]*}"}"); done < <(
       sed -n '/^The following tests FAILED:/,/^Errors while running CTest/p' "$dir/ctest.log" |
         grep -Ev '^(The following tests FAILED:|Errors while running CTest)')
   fi
