@@ -22,6 +22,16 @@ uint32_t active_handle();
 
 // Chip-and-revision text of selected_adapter ("" when the device ID is unknown).
 std::string chip_name();
+// The same text for any device ID and revision.
+std::string chip_name_for(uint16_t pci_device_id, uint8_t hardware_revision);
+
+// Appends a record (on the run's allocations) to adapter_list; false when
+// memory runs out.
+bool append_adapter(uint32_t handle, uint32_t index, uint16_t pci_device_id,
+                    uint8_t hardware_revision);
+AdapterRecord* find_adapter_by_index(uint32_t index);
+// Drops adapter_list and selected_adapter once the run's allocations are released.
+void forget_adapters();
 
 // Tracked controller states: top nibble of the state word.
 inline constexpr uint32_t STATE_RESET = 0x00000000;
@@ -36,6 +46,7 @@ struct AdapterStateEntry {
     uint32_t state;
 };
 extern AdapterStateEntry adapter_state_table[kAdapterTableSize];
+void clear_adapter_state_table();
 
 // The tracked state of a handle; STATE_FAULT for a handle not in the table.
 uint32_t adapter_state(uint32_t handle);
@@ -50,3 +61,5 @@ struct HostBootEntry {
     uint32_t attempts;
 };
 extern HostBootEntry host_boot_attempts[kAdapterTableSize];
+// Every entry free (handle 0xFFFFFFFF) with 0 attempts.
+void clear_host_boot_attempts();
