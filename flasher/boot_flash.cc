@@ -40,6 +40,11 @@ bool flash_boot_image_file(uint32_t handle, const CommandFile& source, uint16_t*
 
 namespace boot {
 
+bool validate_boot_image(uint8_t* file, size_t size) {
+    const uint16_t device_id = selected_adapter ? selected_adapter->pci_device_id : 0;
+    return validate_boot_image(std::span<uint8_t>(file, size), device_id);
+}
+
 bool assemble_and_flash_boot_region(const uint8_t* file, uint32_t handle, size_t size,
                                     uint16_t* ioc_status, uint32_t* log_info) {
     try {

@@ -6,7 +6,6 @@
 #include <array>
 #include <numeric>
 
-#include "adapters.h"
 #include "messages.h"
 
 namespace boot {
@@ -149,11 +148,6 @@ bool validate_boot_image(std::span<uint8_t> file, uint16_t controller_device_id)
     fmx::write_record(file.data() + located->offset, located->record);
     emitf(OUTPUT_NORMAL, "\t\tBIOS Image Compatible with the SAS Controller.\n\n");
     return true;
-}
-
-bool validate_boot_image(uint8_t* file, size_t size) {
-    const uint16_t device_id = selected_adapter ? selected_adapter->pci_device_id : 0;
-    return validate_boot_image(std::span<uint8_t>(file, size), device_id);
 }
 
 // ---------------------------------------------------------------------------

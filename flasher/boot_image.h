@@ -135,8 +135,6 @@ uint16_t boot_device_id_for_controller(uint16_t controller_device_id);
 // Checks a boot image file, printing each step, and on success rewrites the
 // device ID of its first PCI data structure for the controller.
 bool validate_boot_image(std::span<uint8_t> file, uint16_t controller_device_id);
-// The same for selected_adapter.
-bool validate_boot_image(uint8_t* file, size_t size);
 
 // Builds the new boot region from a validated file and the region read back
 // from the controller: the file's images of its own kind replace the region's,
@@ -146,6 +144,9 @@ std::vector<uint8_t> assemble_boot_region(std::span<const uint8_t> file,
 
 // The flash side (boot_flash.cc). Each takes the controller handle and the two
 // out-words of the request that decided the outcome.
+
+// validate_boot_image for selected_adapter.
+bool validate_boot_image(uint8_t* file, size_t size);
 
 // Validates the boot image file of the current command and merges it into the
 // controller's boot region; the worker behind "-b" and "-biosall".
