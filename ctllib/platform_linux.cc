@@ -138,6 +138,15 @@ int open_adapter_node(FmxLibContext* ctx, const FmxHandle* handle, FmxAdapter** 
     return node.open((*adapter)->node_path) ? FMX_OK : FMX_OPEN_FAILED;
 }
 
+// The largest frame the library builds is 36 bytes; the limit keeps the record
+// size far from overflow whatever a descriptor claims.
+constexpr uint32_t kMaxRequestFrameBytes = 256;
+
+bool is_carriable_frame(const FmxPassthru& d) {
+    return d.request != nullptr && d.request_length != 0 && d.request_length % 4 == 0 &&
+           d.request_length <= kMaxRequestFrameBytes;
+}
+
 void clear_status_block(FmxStatusBlock& block) {
     block = FmxStatusBlock{};
     block.size = sizeof(FmxStatusBlock);
@@ -323,7 +332,7 @@ int fmx_send_passthru(FmxLibContext* ctx, FmxPassthru* d) {
 
 int fmx_driver_command(FmxLibContext* ctx, FmxPassthru* d) {
     if (d->size < sizeof(FmxPassthru)) return FMX_BUFFER_TOO_SMALL;
-    if (d->request == nullptr && d->request_length != 0) return FMX_INVALID_PARAMETER;
+    if (!is_carriable_frame(*d)) return FMX_INVALID_PARAMETER;
     FmxAdapter* adapter = nullptr;
     const FmxHandle target{d->adapter_handle, d->adapter_handle, 0, 0};
     if (const int found = fmx_find_adapter(ctx, &target, &adapter); found != FMX_OK) return found;

@@ -193,9 +193,12 @@ TEST_F(Registry, ShortDescriptorRefusedBeforeAnyNodeIsOpened) {
     d.size = 75;
     EXPECT_EQ(fmx_send_passthru(ctx, &d), FMX_BUFFER_TOO_SMALL);
     EXPECT_EQ(d.status.size, 16u);
-    // A full-size descriptor gets as far as opening the node.
+    // A full-size descriptor gets as far as opening the node, unless its frame
+    // is not a whole number of words.
     d.size = sizeof(FmxPassthru);
     EXPECT_EQ(fmx_send_passthru(ctx, &d), FMX_OPEN_FAILED);
+    d.request_length = 13;
+    EXPECT_EQ(fmx_send_passthru(ctx, &d), FMX_INVALID_PARAMETER);
 }
 
 TEST_F(Registry, OldMessageVersionRefusesTransfersAndClean) {
