@@ -432,38 +432,39 @@ struct FileCloser {
     void operator()(FILE* stream) const { fclose(stream); }
 };
 
-// The file's contents and a terminating NUL, or null (with a message) when the
-// file cannot be opened or read whole.
-std::unique_ptr<char[]> load_response_file(const char* path, size_t* size) {
+// The file's contents, read to its end, and a terminating NUL; false (with a
+// message) when the file cannot be opened or read whole.
+bool load_response_file(const char* path, std::vector<char>* contents) {
     std::unique_ptr<FILE, FileCloser> stream(fopen(path, "rb"));
     if (!stream) {
         emitf(OUTPUT_ERROR, "ERROR: Could not open file %s\n", path);
-        return nullptr;
+        return false;
     }
-    struct stat status {};
-    std::unique_ptr<char[]> contents;
-    if (fstat(fileno(stream.get()), &status) == 0 && status.st_size >= 0 &&
-        static_cast<uint64_t>(status.st_size) < SIZE_MAX) {
-        *size = static_cast<size_t>(status.st_size);
-        contents.reset(new (std::nothrow) char[*size + 1]);
+    try {
+        char chunk[4096];
+        size_t got = 0;
+        while ((got = fread(chunk, 1, sizeof chunk, stream.get())) > 0) {
+            contents->insert(contents->end(), chunk, chunk + got);
+        }
+        contents->push_back('\0');
+    } catch (const std::bad_alloc&) {
+        contents->clear();
     }
-    if (!contents || fread(contents.get(), 1, *size, stream.get()) != *size) {
+    if (ferror(stream.get()) || contents->empty()) {
         emitf(OUTPUT_ERROR, "ERROR: Could not read file %s\n", path);
-        return nullptr;
+        return false;
     }
-    contents[*size] = '\0';
-    return contents;
+    return true;
 }
 
 }  // namespace
 
 bool read_response_file(const char* path) {
     response_word_count = 0;
-    size_t size = 0;
-    std::unique_ptr<char[]> contents = load_response_file(path, &size);
-    if (!contents) return false;
-    const char* cursor = contents.get();
-    const char* end = cursor + size;  // the NUL at *end stops every walk below
+    std::vector<char> contents;
+    if (!load_response_file(path, &contents)) return false;
+    const char* cursor = contents.data();
+    const char* end = cursor + contents.size() - 1;  // the NUL at *end stops every walk below
     while (true) {
         while (cursor < end && separates_words(*cursor)) ++cursor;
         size_t length = 0;
