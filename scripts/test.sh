@@ -61,7 +61,12 @@ configure_args() {
   case $1 in
     native) ;;
     i386)
-      # The toolchain file only counts on the first configure of a build folder.
+      # The toolchain file only counts on the first configure of a build folder: a folder
+      # that was configured without it is configured anew.
+      if [ -f build/i386/CMakeCache.txt ] &&
+         ! grep -qx "CMAKE_TOOLCHAIN_FILE:FILEPATH=$ROOT/cmake/i386.cmake" build/i386/CMakeCache.txt; then
+        rm -rf build/i386/CMakeCache.txt build/i386/CMakeFiles
+      fi
       [ -f build/i386/CMakeCache.txt ] ||
         printf '%s\n' "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/i386.cmake" ;;
     sanitize) printf '%s\n' -DFMX_SANITIZE=ON ;;
