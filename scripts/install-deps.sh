@@ -14,7 +14,8 @@
 #      so that 32-bit programs and their children run like native ones.
 #   5. Checks: a -m32 program runs (and execs a 32-bit child); a -m32 gtest program links
 #      and runs; a 64-bit and a 32-bit umockdev program host a test bed, open an emulated
-#      node and get ioctl answers while the matching preload library is loaded.
+#      node and get ioctl answers while the matching preload library is loaded; clang
+#      builds and runs a libFuzzer program.
 #
 # Needs root, or sudo when it is not run as root. Reads no standard input.
 # Exit status: 0 when everything is in place and works, non-zero otherwise.
@@ -186,6 +187,11 @@ int main(int argc, char **argv) {
   return 1;
 }
 EOF
+  cat >"$1/fuzz.c" <<'EOF'
+#include <stddef.h>
+#include <stdint.h>
+int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { (void)data; (void)size; return 0; }
+EOF
   cat >"$1/gtest.cc" <<'EOF'
 #include <gtest/gtest.h>
 TEST(Probe, PointerWidth) { EXPECT_EQ(sizeof(void *), 4u); }
@@ -255,9 +261,10 @@ step_verify() {
     g++ -m32 -O1 -o "$tmp/gtest32" "$tmp/gtest.cc" $GTEST32 >"$tmp/gtest32.log" 2>&1 & p2=$!
     gcc -O1 -o "$tmp/umockdev64" "$tmp/umockdev.c" $UMOCKDEV64 >"$tmp/umockdev64.log" 2>&1 & p3=$!
     gcc -m32 -O1 -o "$tmp/umockdev32" "$tmp/umockdev.c" $UMOCKDEV32 >"$tmp/umockdev32.log" 2>&1 & p4=$!
+    clang -fsanitize=fuzzer,address -o "$tmp/fuzz" "$tmp/fuzz.c" >"$tmp/fuzz.log" 2>&1 & p5=$!
   }
   local name pid failed=0
-  for name in hello32:$p1 gtest32:$p2 umockdev64:$p3 umockdev32:$p4; do
+  for name in hello32:$p1 gtest32:$p2 umockdev64:$p3 umockdev32:$p4 fuzz:$p5; do
     pid=${name#*:}; name=${name%%:*}
     if ! wait "$pid"; then cat "$tmp/$name.log" >&2; log "FAILED: compiling $name"; failed=1; fi
   done
@@ -288,6 +295,9 @@ step_verify() {
   [ "$out" = umockdev-32 ] || die "32-bit umockdev probe (LD_PRELOAD=$PRELOAD_I386): unexpected output '$out'"
   out=$("$tmp/umockdev32" 2>&1) && die "the 32-bit umockdev probe passes without the preload library?"
   log "check: 64-bit and 32-bit programs host a umockdev test bed and get ioctl answers"
+
+  out=$("$tmp/fuzz" -runs=10 2>&1) || { printf '%s\n' "$out" >&2; die "a clang libFuzzer program fails"; }
+  log "check: clang builds and runs a libFuzzer + AddressSanitizer program"
 }
 
 file_is_elf32() {
