@@ -22,7 +22,7 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$ROOT"
+cd "$ROOT" || exit 1
 
 ALL_BUILDS=(native i386 sanitize)
 JOBS=${JOBS:-$(nproc)}
