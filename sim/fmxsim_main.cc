@@ -64,7 +64,8 @@ int run(const fmxsim::Options& options) {
     const int status = fmxsim::run_command(
         options.command,
         {{"LD_PRELOAD", fmxsim::child_ld_preload(preload.value, std::getenv("LD_PRELOAD"))},
-         {"UMOCKDEV_DIR", host->root_dir()}},
+         {"UMOCKDEV_DIR", host->root_dir()},
+         {"ASAN_OPTIONS", fmxsim::child_asan_options(std::getenv("ASAN_OPTIONS"))}},
         error);
     if (status == fmxsim::kCommandNotStarted && !error.empty()) report(error);
 

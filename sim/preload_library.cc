@@ -28,4 +28,12 @@ std::string child_ld_preload(const std::string& library, const char* current) {
     return library + ":" + existing;
 }
 
+std::string child_asan_options(const char* current) {
+    static constexpr char kLinkOrder[] = "verify_asan_link_order=0";
+    if (current == nullptr || *current == '\0') return kLinkOrder;
+    const std::string existing = current;
+    if (existing.find("verify_asan_link_order") != std::string::npos) return existing;
+    return existing + ":" + kLinkOrder;
+}
+
 }  // namespace fmxsim

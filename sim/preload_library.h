@@ -25,4 +25,10 @@ PreloadLibrary find_preload_library();
 // unless it is already there.
 std::string child_ld_preload(const std::string& library, const char* current);
 
+// ASAN_OPTIONS for the COMMAND. AddressSanitizer refuses to start in a
+// program whose first loaded library is not its runtime, which the preload
+// library always is under fmxsim; verify_asan_link_order=0 lets sanitizer
+// builds run. Programs without the sanitizer ignore the variable.
+std::string child_asan_options(const char* current);
+
 }  // namespace fmxsim

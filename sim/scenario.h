@@ -78,7 +78,7 @@ struct RequestFault {
     uint32_t count = 1;
     bool driver_error = false;
     uint16_t ioc_status = 0;
-    std::optional<uint32_t> log_info;  // when set, the reply's status has bit 15 set
+    std::optional<uint32_t> log_info{};  // when set, the reply's status has bit 15 set
     bool matches(uint8_t request_function, uint32_t ordinal) const;
 };
 
@@ -87,8 +87,8 @@ struct RequestFault {
 // With `after_download`, only once the region was written during this run.
 struct ReadbackFault {
     RegionKind region = RegionKind::backup;
-    std::optional<uint32_t> changed_byte;
-    std::optional<uint32_t> size;
+    std::optional<uint32_t> changed_byte{};
+    std::optional<uint32_t> size{};
     bool after_download = false;
 };
 

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace fmxsim {
@@ -17,17 +19,18 @@ namespace {
 // Client memory reached through umockdev.
 //
 // umockdev fetches client memory only by following a pointer stored in a block
-// it already holds, and it keeps one block per pointer position. The record is
-// fetched once from the ioctl argument; every other range (the frame behind the
-// record's fixed part, the buffers its address fields name) is fetched through
-// a pointer slot of its own, written behind the record's bytes: the record's
-// block is allocated with room for the slots, and its length is widened to a
-// slot only while that slot is resolved, so only the record itself is ever
-// copied back to the client. Addresses are written with this process's
-// pointer width, which is the one umockdev reads them with.
+// it already holds, and it keeps one block per pointer position. The ioctl's
+// argument block holds the record's address; the record is fetched through
+// it. Every other range (the frame behind the record's fixed part, the buffers
+// the record's address fields name) is fetched through a pointer slot of its
+// own, appended to the argument block: that block stands for the argument
+// value itself and is never copied back into client memory, so the slots
+// touch nothing of the client's. Addresses are written with this process's
+// pointer width, the one umockdev reads them with; so a record of either form
+// is served, whatever width this process has, as long as its addresses fit.
 class UmockdevClientMemory final : public ClientMemory {
 public:
-    explicit UmockdevClientMemory(UMockdevIoctlClient* client) : client_(client) {}
+    explicit UmockdevClientMemory(UMockdevIoctlClient* client) : argument_(umockdev_ioctl_client_get_arg(client)) {}
     ~UmockdevClientMemory() override {
         for (UMockdevIoctlData* block : owned_) g_object_unref(block);
     }
@@ -35,44 +38,56 @@ public:
     UmockdevClientMemory& operator=(const UmockdevClientMemory&) = delete;
 
     std::span<uint8_t> record(size_t size) override {
-        if (record_ != nullptr) return {};
-        GError* error = nullptr;
-        record_ = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client_), 0, size, &error);
-        if (record_ == nullptr) {
-            g_clear_error(&error);
-            return {};
-        }
-        owned_.push_back(record_);
-        record_size_ = size;
-        record_->data = static_cast<guint8*>(g_realloc(record_->data, size + kSlots * sizeof(uintptr_t)));
-        return {record_->data, size};
+        std::span<uint8_t> bytes = fetch(0, size);
+        if (!bytes.empty()) record_address_ = owned_.back()->client_addr;
+        return bytes;
     }
 
-    uint64_t record_address() const override { return record_ != nullptr ? record_->client_addr : 0; }
+    // Not read from the argument block: a resolve replaces the pointer there
+    // by this process's own copy.
+    uint64_t record_address() const override { return record_address_; }
 
     std::span<uint8_t> at(uint64_t address, size_t size) override {
-        if (record_ == nullptr || slots_used_ == kSlots || address > UINTPTR_MAX) return {};
-        const size_t slot = record_size_ + slots_used_++ * sizeof(uintptr_t);
+        if (address > UINTPTR_MAX || !add_slots() || slots_used_ == kSlots) return {};
+        const size_t slot = first_slot_ + slots_used_++ * sizeof(uintptr_t);
         const auto pointer = static_cast<uintptr_t>(address);
-        std::memcpy(record_->data + slot, &pointer, sizeof(pointer));
-        record_->data_len = static_cast<gint>(slot + sizeof(pointer));
-        GError* error = nullptr;
-        UMockdevIoctlData* block = umockdev_ioctl_data_resolve(record_, slot, size, &error);
-        record_->data_len = static_cast<gint>(record_size_);
-        if (block == nullptr) {
-            g_clear_error(&error);
-            return {};
-        }
-        owned_.push_back(block);
-        return {block->data, size};
+        std::memcpy(argument_->data + slot, &pointer, sizeof(pointer));
+        return fetch(slot, size);
     }
 
 private:
     // The frame, reply, data-in, data-out and sense buffer need five.
     static constexpr size_t kSlots = 8;
-    UMockdevIoctlClient* client_;
-    UMockdevIoctlData* record_ = nullptr;
-    size_t record_size_ = 0;
+
+    std::span<uint8_t> fetch(size_t slot, size_t size) {
+        GError* error = nullptr;
+        UMockdevIoctlData* block = umockdev_ioctl_data_resolve(argument_, slot, size, &error);
+        if (block == nullptr) {
+            g_clear_error(&error);
+            return {};
+        }
+        owned_.push_back(block);
+        if (static_cast<size_t>(block->data_len) < size) return {};
+        return {block->data, size};
+    }
+
+    // Grows the argument block by the slots once; umockdev copies it whole, so
+    // its length covers them from then on.
+    bool add_slots() {
+        if (first_slot_ != 0) return true;
+        const size_t used = static_cast<size_t>(argument_->data_len);
+        if (used < sizeof(uintptr_t)) return false;
+        first_slot_ = (used + sizeof(uintptr_t) - 1) / sizeof(uintptr_t) * sizeof(uintptr_t);
+        const size_t size = first_slot_ + kSlots * sizeof(uintptr_t);
+        argument_->data = static_cast<guint8*>(g_realloc(argument_->data, size));
+        std::memset(argument_->data + used, 0, size - used);
+        argument_->data_len = static_cast<gint>(size);
+        return true;
+    }
+
+    UMockdevIoctlData* argument_;
+    uint64_t record_address_ = 0;
+    size_t first_slot_ = 0;
     size_t slots_used_ = 0;
     std::vector<UMockdevIoctlData*> owned_;
 };
@@ -140,7 +155,16 @@ UmockdevHost::~UmockdevHost() = default;
 
 const std::string& UmockdevHost::root_dir() const { return impl_->root; }
 
-bool UmockdevHost::preload_active() { return umockdev_in_mock_environment(); }
+// umockdev_in_mock_environment() does not tell this (it answers false in a
+// process that has the library loaded), so the process's mappings are asked.
+bool UmockdevHost::preload_active() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find("libumockdev-preload") != std::string::npos) return true;
+    }
+    return false;
+}
 
 std::unique_ptr<UmockdevHost> UmockdevHost::create(Driver& driver, std::string& error) {
     auto impl = std::make_unique<Impl>();
