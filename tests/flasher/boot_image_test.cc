@@ -136,6 +136,8 @@ std::vector<MalformedCase> malformed_cases() {
     return cases;
 }
 
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+
 class BootImageMalformed : public testing::TestWithParam<MalformedCase> {};
 
 TEST_P(BootImageMalformed, WalksStayInsideTheBuffer) {
@@ -335,6 +337,8 @@ std::vector<AssemblyCase> assembly_cases() {
                      build({r_x86}), build({with_indicator(f_x86, 0)})});
     return cases;
 }
+
+void PrintTo(const AssemblyCase& c, std::ostream* os) { *os << c.name; }
 
 class BootRegionAssembly : public testing::TestWithParam<AssemblyCase> {};
 
