@@ -289,12 +289,20 @@ TEST_F(FrontEnd, LimitedModeAcceptsOnlyHelp) {
 
 TEST_F(FrontEnd, RunsHelpFirstThenSelectionThenOperationThenListing) {
     add_adapters(2);
-    Run run = parse({"-listall", "-reset", "-h", "-c", "1"});
+    Run run = parse({"-listall", "-f", firmware_, "-h", "-c", "1"});
     EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.output, kHelpText + "[reset index 1]\n"
+    EXPECT_EQ(run.output, kHelpText + "[flash index 1 handle 01000002 size 4]\n"
+                          "[list index 1]\n" + kSuccess);
+}
+
+TEST_F(FrontEnd, ANonZeroIocStatusOfASucceedingHandlerIsReportedAndTheRunGoesOn) {
+    add_adapters(1);
+    Run run = parse({"-listall", "-reset"});
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.output, "[reset index 0]\n"
                           "\tDue to Exception Command not Executed. IOCStatus=0x4, "
                           "IOCLogInfo=0x31170000\n"
-                          "[list index 1]\n" + kSuccess);
+                          "[list index 0]\n" + kSuccess);
 }
 
 TEST_F(FrontEnd, SelectsIndexZeroWhenNoAdapterWasChosen) {
