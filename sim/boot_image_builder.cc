@@ -3,6 +3,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "boot_image.h"
+
 namespace fmxsim {
 namespace {
 
@@ -104,7 +106,7 @@ std::vector<uint8_t> build_boot_image(std::span<const RomImageSpec> roms,
     return out;
 }
 
-std::vector<uint8_t> build_default_boot_region(uint16_t controller_device_id) {
+std::vector<uint8_t> build_default_boot_region(uint16_t controller_device_id, uint8_t fill) {
     RomImageSpec bios;
     // Controllers 0x45 and 0x47 boot images built for 0x87 and 0x70; sasburn
     // writes those IDs into a file before it merges it.
@@ -112,7 +114,7 @@ std::vector<uint8_t> build_default_boot_region(uint16_t controller_device_id) {
                      : controller_device_id == 0x47 ? 0x70
                                                     : controller_device_id;
     bios.blocks = 64;  // 32 KiB, a typical BIOS size
-    bios.fill = 0xB1;
+    bios.fill = fill;
     return build_boot_image(std::span(&bios, 1));
 }
 

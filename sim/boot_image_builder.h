@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "boot_image.h"
-
 namespace fmxsim {
 
+// Code types: 0 x86 BIOS, 1 FCODE, 3 UEFI. Trailing image classes: 1 travels
+// with the x86 BIOS image, 3 with the UEFI image.
 struct RomImageSpec {
-    uint8_t code_type = boot::kCodeTypeX86;
+    uint8_t code_type = 0;
     uint16_t device_id = 0x70;
     uint16_t vendor_id = 0x1F0A;
     uint16_t blocks = 1;  // image length in 512-byte units
@@ -32,7 +32,7 @@ struct RomImageSpec {
 };
 
 struct TrailingImageSpec {
-    uint8_t image_class = boot::kTrailingClassX86;
+    uint8_t image_class = 1;
     uint16_t id = 0x102;
     uint32_t length = 0x200;  // bytes, at least the header and one checksum byte
     uint8_t fill = 0;
@@ -50,8 +50,9 @@ std::vector<uint8_t> build_boot_image(std::span<const RomImageSpec> roms,
                                       std::span<const TrailingImageSpec> trailing = {});
 
 // The boot region the emulator gives a controller by default: one x86 BIOS image
-// for the device ID that boot image files are rewritten to for that controller.
-std::vector<uint8_t> build_default_boot_region(uint16_t controller_device_id);
+// for the device ID that boot image files are rewritten to for that controller,
+// 32 KiB long, its body seeded by `fill`.
+std::vector<uint8_t> build_default_boot_region(uint16_t controller_device_id, uint8_t fill = 0xB1);
 
 // Parses one piece description of the bootimage program:
 //   x86:DEVID[:BLOCKS]  uefi:DEVID[:BLOCKS]  fcode:DEVID[:BLOCKS]

@@ -1,28 +1,13 @@
 // Flash contents of the default controllers. The firmware regions hold images
 // made by the firmware image builder, so that sasburn lists, validates and
-// flashes them as it would on a real board. The boot regions are placeholder
-// byte patterns with the ROM signature in front.
+// flashes them as it would on a real board; the boot regions hold x86 BIOS
+// images made by the boot image builder.
 #include "default_images.h"
 
-#include <cstring>
-
+#include "boot_image_builder.h"
 #include "firmware_image_builder.h"
 
 namespace fmxsim {
-
-namespace {
-
-std::vector<uint8_t> pattern(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
-}  // namespace
 
 // Even indexes carry firmware like the Q520 (device ID 69, which takes images
 // built for 0x80-0x87; IR firmware), odd ones like the Q510i (device ID 71,
@@ -46,13 +31,13 @@ std::vector<uint8_t> default_firmware_image(int controller) {
     return build_firmware_image(spec);
 }
 
+// The boot region of an even index is that of a device ID 69 board, of an odd
+// one that of a device ID 71 board: one x86 BIOS image made by the boot image
+// builder for the device ID that sasburn writes into a boot image file for that
+// board, so that flashing a file for the same board replaces it.
 std::vector<uint8_t> default_boot_region(int controller) {
-    constexpr size_t kBlocks = 64;  // 32 KiB in 512-byte units
-    std::vector<uint8_t> region = pattern(kBlocks * 512, 0x200u + static_cast<uint32_t>(controller));
-    region[0] = 0x55;
-    region[1] = 0xAA;
-    region[2] = static_cast<uint8_t>(kBlocks);
-    return region;
+    const uint16_t device_id = controller % 2 == 0 ? 69 : 71;
+    return build_default_boot_region(device_id, static_cast<uint8_t>(0xB0 + controller));
 }
 
 }  // namespace fmxsim
