@@ -8,7 +8,9 @@
 //
 // Calling order: fmx_lib_init once, fmx_discover_adapters, then operations on an
 // adapter named by its handle record; fmx_get_last_status right after an
-// operation tells the IOC status of that operation's request.
+// operation tells the IOC status of that operation's request. Before the first
+// fmx_lib_init every operation returns FMX_FAILURE (fmx_get_last_status: 0,
+// nothing copied).
 #pragma once
 
 #include <cstdint>
@@ -96,6 +98,9 @@ enum FmxConfigWriteKind : uint32_t {
 int fmx_lib_init();
 int fmx_get_lib_version(FmxLibVersion* version);
 int fmx_discover_adapters(uint32_t* adapter_count, uint32_t flags);
+// With a handle record, that adapter; otherwise the index-th in discovery
+// order (index not below the count: FMX_NO_SUCH_ADAPTER). An adapter whose
+// information is incomplete asks the driver again first. No info: 17.
 int fmx_get_adapter_info(uint32_t index, const FmxHandle* handle, FmxAdapterInfo* info);
 int fmx_get_last_status(FmxStatusBlock* status);
 int fmx_reset_adapter(const FmxHandle* handle);
@@ -104,7 +109,10 @@ int fmx_reset_adapter(const FmxHandle* handle);
 int fmx_get_ioc_facts(const FmxHandle* handle, void* buffer, uint32_t* length,
                       FmxStatusBlock* status);
 
-// Configuration pages. *length: capacity in, page size out.
+// Configuration pages. *length: capacity in, page size out. The reply's IOC
+// status becomes the result (0x0020: 256, 0x0021: 257, 0x0022 and 0x0001: 258,
+// others: 1); the status itself is in fmx_get_last_status. A write with no
+// buffer is refused with 17 before anything is sent.
 int fmx_read_config_page(const FmxHandle* handle, uint32_t page_address, uint8_t page_type,
                          uint8_t page_number, uint8_t ext_page_type, uint32_t read_kind,
                          void* buffer, uint32_t* length);
@@ -114,6 +122,8 @@ int fmx_write_config_page(const FmxHandle* handle, uint32_t page_address, uint8_
 
 // One firmware segment in each direction. *reply_length: capacity in, bytes
 // copied out (at most 20 for download, 24 for upload; 0 on transport failure).
+// A missing source or destination with a non-zero segment length is refused
+// with 17 before anything is sent.
 int fmx_download_firmware(const FmxHandle* handle, const void* source, uint32_t segment_length,
                           uint32_t image_offset, uint8_t image_type, uint32_t last_segment,
                           void* reply, uint32_t* reply_length, FmxStatusBlock* status);
