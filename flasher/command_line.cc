@@ -464,11 +464,11 @@ bool read_response_file(const char* path) {
     std::vector<char> contents;
     if (!load_response_file(path, &contents)) return false;
     const char* cursor = contents.data();
-    const char* end = cursor + contents.size() - 1;  // the NUL at *end stops every walk below
+    const char* const end = cursor + contents.size() - 1;  // at the terminating NUL
     while (true) {
         while (cursor < end && separates_words(*cursor)) ++cursor;
         size_t length = 0;
-        while (!ends_word(cursor[length])) ++length;
+        while (cursor + length < end && !ends_word(cursor[length])) ++length;
         if (length == 0) break;
         if (response_word_count == kResponseSlots - 1) {
             emitf(OUTPUT_ERROR, "\tERROR: Response file %s holds more than %d words.\n", path,
