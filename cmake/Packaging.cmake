@@ -9,7 +9,7 @@
 #   tools/fmxsim, tools/fwimage,  the emulator and the image builders, for rehearsals and
 #   tools/bootimage               tests only; nothing in bin/ needs them
 #   share/man/man8/sasburn.8, share/man/man8/updater.8, share/man/man1/fmxsim.1
-#   share/doc/sasburn/README.md
+#   share/doc/sasburn/README.md, share/doc/sasburn/fmxsim.md (sim/README.md: scenarios)
 # man finds the pages without MANPATH when bin/ is on PATH (share/man beside bin/).
 #
 #   cmake --install build/native --prefix DIR     the layout above under DIR
@@ -45,6 +45,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/man/sasburn.8 ${PROJECT_SOURCE_DIR}/man/upda
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${PROJECT_SOURCE_DIR}/man/fmxsim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(EXISTS ${PROJECT_SOURCE_DIR}/sim/README.md)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    RENAME fmxsim.md)
+endif()
 
 # ------------------------------------------------------------------------- CPack
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
