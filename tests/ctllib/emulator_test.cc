@@ -208,6 +208,19 @@ TEST_F(Discovery, DefaultScenarioRegistersBothControllersOnce) {
     EXPECT_TRUE(requests().empty());
 }
 
+TEST_F(Discovery, InitAgainForgetsAdaptersAndDiscoveryStartsOver) {
+    ASSERT_NO_FATAL_FAILURE(start_discovered());
+    ASSERT_EQ(fmx_lib_init(), FMX_OK);
+    ctx = fmx_context();
+    EXPECT_EQ(ctx->adapter_count, 0u);
+    uint32_t count = 0;
+    ASSERT_EQ(fmx_discover_adapters(&count, kFrontEndFlags), FMX_OK);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(adapter(0).handle.handle, 0x01000001u);
+    EXPECT_EQ(adapter(1).handle.handle, 0x01000002u);
+    EXPECT_EQ(requests_of(fmx::kFunctionIocFacts).size(), 2u);
+}
+
 TEST_F(Discovery, ControllerOnTwoNodesIsListedOncePerNodeInNodeOrder) {
     fmxsim::Scenario s;
     s.controllers = {controller(69)};
