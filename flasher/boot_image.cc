@@ -159,7 +159,10 @@ bool validate_boot_image(std::span<uint8_t> file, uint16_t controller_device_id)
 //                 FCODE images and class-3 trailing images stay.
 //   T = 3 (UEFI): F's UEFI image and class-3 trailing images; the region's first
 //                 x86 image, FCODE image and class-1 trailing images stay.
-//   T = 1 (FCODE): F's FCODE image; the rest as for UEFI, minus F's trailing images.
+//   T = 1 (FCODE): F's FCODE image; the region's first x86 image, UEFI image
+//                 and trailing images of both classes stay.
+// A second x86 image in the region survives only an x86 file for its first
+// image's device ID. Trailing images of other classes or IDs are dropped.
 // The region is laid out as: primary x86, second x86, UEFI, FCODE, class-1
 // trailing images, class-3 trailing images; absent pieces are skipped.
 
@@ -172,8 +175,8 @@ struct X86Plan {
     SecondX86 second;
 };
 
-std::optional<uint16_t> device_id_of_image(std::span<const uint8_t> buffer, ImageSpan image) {
-    const auto located = read_pci_data(buffer, image.offset);
+std::optional<uint16_t> device_id_at(std::span<const uint8_t> buffer, size_t image_offset) {
+    const auto located = read_pci_data(buffer, image_offset);
     if (!located) return std::nullopt;
     return uint16_t{located->record.device_id};
 }
@@ -189,8 +192,8 @@ X86Plan choose_x86_sources(std::span<const uint8_t> file, std::span<const uint8_
     const auto region_x86 = find_rom_image(region, kCodeTypeX86);
     if (!region_x86) return {true, SecondX86::none};
 
-    const auto file_id = device_id_of_image(file, {0, file.size()});
-    const auto region_id = device_id_of_image(region, *region_x86);
+    const auto file_id = device_id_at(file, 0);
+    const auto region_id = device_id_at(region, region_x86->offset);
     if (file_id && region_id && *file_id == *region_id) {
         const bool has_second = find_rom_image(region, kCodeTypeX86, RomOccurrence::second).has_value();
         return {true, has_second ? SecondX86::region_second : SecondX86::none};
