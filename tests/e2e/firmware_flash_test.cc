@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,8 @@ struct RefusalCase {
     std::function<void(ControllerSpec&)> change_controller;
     std::string messages;  // between the heading and the validation-failed line
 };
+// Shows the case by its name in test listings.
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class FirmwareRefused : public testing::TestWithParam<RefusalCase> {};
 

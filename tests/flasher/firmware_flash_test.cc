@@ -3,6 +3,7 @@
 // preservation, the attempt table and the operations' own refusals.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "commands.h"
@@ -21,6 +22,8 @@ struct StateCase {
     uint32_t state;
     const char* name;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const StateCase& c, std::ostream* os) { *os << c.name; }
 
 class NoHostBoot : public FirmwareTestBed, public testing::WithParamInterface<StateCase> {
 protected:
@@ -115,6 +118,8 @@ struct Page2Case {
     std::string output;
     bool nonvolatile_takes_current;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const Page2Case& c, std::ostream* os) { *os << c.name; }
 
 class ManufacturingPage2 : public FirmwareTestBed, public testing::WithParamInterface<Page2Case> {};
 

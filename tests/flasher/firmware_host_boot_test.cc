@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <ostream>
 #include <string>
 
 #include "firmware_flash.h"
@@ -60,6 +61,8 @@ struct HostBootCase {
     uint32_t hard_resets;
     bool downloaded;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const HostBootCase& c, std::ostream* os) { *os << c.name; }
 
 class HostBoot : public FirmwareTestBed, public testing::WithParamInterface<HostBootCase> {
 protected:

@@ -13,6 +13,7 @@
 
 #include "adapters.h"
 #include "command_execution.h"
+#include "command_line.h"
 #include "firmware_image_builder.h"
 #include "message_frames.h"
 #include "scenario.h"
@@ -41,7 +42,10 @@ protected:
         bed_->clear_trace();
     }
 
-    void TearDown() override { forget_adapters(); }
+    void TearDown() override {
+        forget_adapters();
+        release_run_allocations();  // the adapter records
+    }
 
     AdapterRecord& first_adapter() { return *adapter_list; }
 

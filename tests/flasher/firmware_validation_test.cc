@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,8 @@ struct FileCase {
     bool ok;
     std::string output;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
 class FileValidation : public testing::TestWithParam<FileCase> {};
 
@@ -208,6 +211,8 @@ struct NvdataCase {
     bool force_downgraded;
     std::string output;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const NvdataCase& c, std::ostream* os) { *os << c.name; }
 
 class RunningNvdata : public testing::TestWithParam<NvdataCase> {
 protected:
@@ -277,6 +282,8 @@ struct KindCase {
     bool ok;
     std::string output;
 };
+// Shows the case by its name in test listings.
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
 
 class FirmwareKind : public testing::TestWithParam<KindCase> {};
 
