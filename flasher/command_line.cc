@@ -358,7 +358,7 @@ bool parse_text_argument() {
 }
 
 bool parse_one_argument(int position, uint32_t kind) {
-    // Integer and file arguments have a slot per position; a spec naming more
+    // Integer and file arguments have a slot per position; an ArgSpec naming more
     // positions than there are slots cannot be satisfied.
     bool has_slot = position <= kCommandSlots;
     switch (kind & ARG_KIND_MASK) {

@@ -119,7 +119,7 @@ int create_command(CommandCode code);
 // Allocates a zeroed command with the code without filing it (null: no memory).
 Command* new_command(CommandCode code);
 
-// Reads the arguments of current_command as the spec describes.
+// Reads the arguments of current_command as the ArgSpec describes them.
 bool parse_arguments(ArgSpec spec);
 // Opens a file argument into file slot `slot` (1..3) of a command; slots 1 and
 // 2 opened for reading also receive the whole contents.
