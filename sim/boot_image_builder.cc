@@ -3,8 +3,6 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "boot_image.h"
-
 namespace fmxsim {
 namespace {
 

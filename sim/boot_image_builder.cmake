@@ -4,8 +4,8 @@
 include_guard(GLOBAL)
 
 add_library(boot_image_builder STATIC ${CMAKE_CURRENT_LIST_DIR}/boot_image_builder.cc)
-target_include_directories(boot_image_builder PUBLIC ${CMAKE_CURRENT_LIST_DIR}
-  PRIVATE ${PROJECT_SOURCE_DIR}/flasher ${PROJECT_SOURCE_DIR}/ctllib)
+target_include_directories(boot_image_builder PUBLIC
+  ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/flasher ${PROJECT_SOURCE_DIR}/ctllib)
 
 add_executable(bootimage ${CMAKE_CURRENT_LIST_DIR}/bootimage.cc)
 target_link_libraries(bootimage PRIVATE boot_image_builder)

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "boot_image.h"
+
 namespace fmxsim {
 
-// Code types: 0 x86 BIOS, 1 FCODE, 3 UEFI. Trailing image classes: 1 travels
-// with the x86 BIOS image, 3 with the UEFI image.
 struct RomImageSpec {
-    uint8_t code_type = 0;
+    uint8_t code_type = boot::kCodeTypeX86;
     uint16_t device_id = 0x70;
     uint16_t vendor_id = 0x1F0A;
     uint16_t blocks = 1;  // image length in 512-byte units
@@ -32,7 +32,7 @@ struct RomImageSpec {
 };
 
 struct TrailingImageSpec {
-    uint8_t image_class = 1;
+    uint8_t image_class = boot::kTrailingClassX86;
     uint16_t id = 0x102;
     uint32_t length = 0x200;  // bytes, at least the header and one checksum byte
     uint8_t fill = 0;

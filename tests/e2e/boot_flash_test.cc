@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-#include "boot_image.h"
 #include "boot_image_builder.h"
 #include "fmxsim_support.h"
 #include "run_command.h"
