@@ -18,7 +18,8 @@ using namespace sim_test;
 
 TEST(IocInformation, AnswersTheScenarioValuesForEachIocNumber) {
     Driver driver(fmxsim::default_scenario());
-    const fmxsim::ControllerSpec& expected = fmxsim::default_scenario().controllers[1];
+    const Scenario scenario = fmxsim::default_scenario();
+    const fmxsim::ControllerSpec& expected = scenario.controllers[1];
     fmx::DriverIocInfo info{};
     ASSERT_EQ(ioc_information(driver, 1, info).value, 0);
     EXPECT_EQ(info.header.ioc_number.get(), 1u);

@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -118,6 +119,66 @@ int exit_status_of(int status) {
     return WEXITSTATUS(status);
 }
 
+// The program's path: the name itself when it has a slash, else the first
+// executable file of that name in PATH.
+std::string find_program(const std::string& name, int& error) {
+    error = 0;
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    error = ENOENT;
+    for (size_t start = 0; start <= dirs.size();) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string candidate = (end > start ? dirs.substr(start, end - start) : ".") + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            error = 0;
+            return candidate;
+        }
+        if (errno == EACCES) error = EACCES;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Starts the program in a process group of its own with its standard streams
+// on the pipes. The child writes exec()'s errno into a pipe that closes by
+// itself when exec() succeeds, so a program that cannot be started is told
+// apart from one that exits with 127 (posix_spawn cannot tell them apart
+// under qemu-user).
+pid_t start_child(const std::string& program, char* const* argv, char* const* envp, const Pipe& out,
+                  const Pipe& err, const Pipe* in, const std::optional<std::string>& directory, int& error) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        error = errno;
+        return -1;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        ::setpgid(0, 0);
+        const int input = in != nullptr ? in->read_end : ::open("/dev/null", O_RDONLY);
+        ::dup2(input, 0);
+        ::dup2(out.write_end, 1);
+        ::dup2(err.write_end, 2);
+        ::signal(SIGPIPE, SIG_DFL);
+        if (!directory || ::chdir(directory->c_str()) == 0) ::execve(program.c_str(), argv, envp);
+        const int exec_error = errno;
+        [[maybe_unused]] const ssize_t ignored = ::write(report[1], &exec_error, sizeof(exec_error));
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    error = pid < 0 ? errno : 0;
+    if (pid > 0) {
+        int exec_error = 0;
+        ssize_t n;
+        while ((n = ::read(report[0], &exec_error, sizeof(exec_error))) < 0 && errno == EINTR) {
+        }
+        if (n == static_cast<ssize_t>(sizeof(exec_error))) error = exec_error;
+    }
+    ::close(report[0]);
+    return pid;
+}
+
 }  // namespace
 
 RunResult run_command(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -136,42 +197,24 @@ RunResult run_command(const std::vector<std::string>& argv, const RunOptions& op
         return result;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (options.standard_input) {
-        posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
-    posix_spawn_file_actions_adddup2(&actions, err.write_end, 2);
-    if (options.working_directory) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.working_directory->c_str());
-    }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
     std::vector<std::string> args = argv;
     std::vector<std::string> env = child_environment(options);
     std::vector<char*> arg_pointers = pointers(args);
     std::vector<char*> env_pointers = pointers(env);
-    pid_t pid = 0;
-    const int spawn_error =
-        ::posix_spawnp(&pid, arg_pointers[0], &actions, &attributes, arg_pointers.data(), env_pointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int start_error = 0;
+    const std::string program = find_program(argv[0], start_error);
+    const pid_t pid = start_error == 0 ? start_child(program, arg_pointers.data(), env_pointers.data(), out, err,
+                                                     options.standard_input ? &in : nullptr,
+                                                     options.working_directory, start_error)
+                                       : -1;
     out.close_write();
     err.close_write();
     in.close_read();
-    if (spawn_error != 0) {
+    if (start_error != 0) {
+        int status = 0;
+        if (pid > 0) ::waitpid(pid, &status, 0);
         result.exit_status = 127;
-        result.error = "cannot run " + argv[0] + ": " + std::strerror(spawn_error);
+        result.error = "cannot run " + argv[0] + ": " + std::strerror(start_error);
         return result;
     }
 
