@@ -7,7 +7,7 @@
 #include "firmware_flash.h"
 
 #include <cstring>
-#include <new>
+#include <exception>
 #include <vector>
 
 #include "commands.h"

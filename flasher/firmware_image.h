@@ -53,14 +53,14 @@ struct FirmwareVersion {
 static_assert(sizeof(FirmwareVersion) == 4);
 
 struct FirmwareImageHeader {
-    fmx::le32 signature[4];                   // 0x00, kImageSignature
-    fmx::le32 checksum;                       // 0x10, balances the whole-image word sum to 0
-    FirmwareVersion firmware_version;    // 0x14
+    fmx::le32 signature[4];  // 0x00, kImageSignature
+    fmx::le32 checksum;  // 0x10, balances the whole-image word sum to 0
+    FirmwareVersion firmware_version;  // 0x14
     uint8_t rsvd18[8];
-    fmx::le16 vendor_id;                      // 0x20
-    fmx::le16 product_id;                     // 0x22, bits 8-11: kKindIT / kKindIR
+    fmx::le16 vendor_id;  // 0x20
+    fmx::le16 product_id;  // 0x22, bits 8-11: kKindIT / kKindIR
     uint8_t rsvd24[12];
-    fmx::le32 first_extended_image_offset;    // 0x30, from the image start; 0 = none
+    fmx::le32 first_extended_image_offset;  // 0x30, from the image start; 0 = none
 };
 static_assert(sizeof(FirmwareImageHeader) == 0x34);
 static_assert(offsetof(FirmwareImageHeader, signature) == 0x00);
@@ -71,10 +71,10 @@ static_assert(offsetof(FirmwareImageHeader, product_id) == 0x22);
 static_assert(offsetof(FirmwareImageHeader, first_extended_image_offset) == 0x30);
 
 struct ExtendedImageHeader {
-    uint8_t image_type;                  // 0x00, ExtendedImageType
+    uint8_t image_type;  // 0x00, ExtendedImageType
     uint8_t rsvd1[7];
-    fmx::le32 image_size;                     // 0x08, bytes, header included
-    fmx::le32 next_image_offset;              // 0x0C, from the image start; 0 = last
+    fmx::le32 image_size;  // 0x08, bytes, header included
+    fmx::le32 next_image_offset;  // 0x0C, from the image start; 0 = last
     uint8_t rsvd10[0x30];
 };
 static_assert(sizeof(ExtendedImageHeader) == 0x40);
@@ -83,11 +83,11 @@ static_assert(offsetof(ExtendedImageHeader, image_size) == 0x08);
 static_assert(offsetof(ExtendedImageHeader, next_image_offset) == 0x0C);
 
 struct NvdataHeader {
-    fmx::le32 signature;                      // 0x00, kNvdataSignature
+    fmx::le32 signature;  // 0x00, kNvdataSignature
     fmx::le32 rsvd4;
-    fmx::le32 version;                        // 0x08
+    fmx::le32 version;  // 0x08
     uint8_t rsvdC[0x10];
-    fmx::le16 product_block_offset;           // 0x1C, in 32-bit words from this header
+    fmx::le16 product_block_offset;  // 0x1C, in 32-bit words from this header
     fmx::le16 rsvd1E;
 };
 static_assert(sizeof(NvdataHeader) == 0x20);
@@ -99,11 +99,11 @@ inline constexpr size_t kNvdataVendorSize = 8;
 inline constexpr size_t kNvdataProductSize = 16;
 
 struct NvdataProductBlock {
-    fmx::le32 signature;                          // 0x00, kProductBlockSignature
-    uint8_t vendor_id[kNvdataVendorSize];    // 0x04
+    fmx::le32 signature;  // 0x00, kProductBlockSignature
+    uint8_t vendor_id[kNvdataVendorSize];  // 0x04
     uint8_t product_id[kNvdataProductSize];  // 0x0C
     uint8_t rsvd1C[14];
-    fmx::le16 device_id;                          // 0x2A, PCI device ID the NVDATA was built for
+    fmx::le16 device_id;  // 0x2A, PCI device ID the NVDATA was built for
 };
 static_assert(sizeof(NvdataProductBlock) == 0x2C);
 static_assert(offsetof(NvdataProductBlock, signature) == 0x00);
@@ -113,7 +113,7 @@ static_assert(offsetof(NvdataProductBlock, device_id) == 0x2A);
 
 struct SupportedDevicesList {
     uint8_t rsvd0[2];
-    uint8_t entry_count;                 // 0x02
+    uint8_t entry_count;  // 0x02
     uint8_t rsvd3[5];
     // SupportedDeviceEntry[entry_count] follows at 0x08.
 };
@@ -121,10 +121,10 @@ static_assert(sizeof(SupportedDevicesList) == 0x08);
 static_assert(offsetof(SupportedDevicesList, entry_count) == 0x02);
 
 struct SupportedDeviceEntry {
-    fmx::le16 device_id;                      // 0x00
+    fmx::le16 device_id;  // 0x00
     uint8_t rsvd2[6];
-    uint8_t lowest_revision;             // 0x08
-    uint8_t highest_revision;            // 0x09
+    uint8_t lowest_revision;  // 0x08
+    uint8_t highest_revision;  // 0x09
     uint8_t rsvdA[6];
 };
 static_assert(sizeof(SupportedDeviceEntry) == 0x10);
@@ -180,7 +180,7 @@ public:
     std::optional<ExtendedImage> next_of_type(uint8_t type);
 
 private:
-    const ImageView& image_;
+    ImageView image_;
     uint64_t offset_ = 0;
     size_t remaining_ = 0;
     std::set<uint64_t> visited_;

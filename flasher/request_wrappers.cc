@@ -5,7 +5,7 @@
 #include "request_wrappers.h"
 
 #include <algorithm>
-#include <new>
+#include <exception>
 
 #include "fmx.h"
 #include "message_frames.h"
@@ -89,11 +89,12 @@ bool erase_persistent_pages(uint32_t handle, uint16_t* ioc_status, uint32_t* log
     FmxStatusBlock status = empty_status_block();
     const int result =
         fmx_toolbox_clean(&record, fmx::kCleanPersistentPages, nullptr, &status);
-    // The clean is judged by the library status alone; whatever the controller
-    // said is passed on for the caller to report.
+    // Whatever the controller said is passed on for the caller to report. A
+    // clean the controller refused fails like any other request: a forced
+    // downgrade must not go on over persistent pages that are still there.
     *ioc_status = status.ioc_status;
     *log_info = status.ioc_log_info;
-    return result == FMX_OK;
+    return result == FMX_OK && status.ioc_status == 0;
 }
 
 bool read_config_header(uint32_t handle, uint8_t page_type, uint8_t page_number,
@@ -145,9 +146,11 @@ bool upload_image_from_flash(uint32_t handle, uint8_t image_type, std::vector<ui
         emitf(OUTPUT_ERROR, "\tERROR: Failed to Upload Image!\n");
         return false;
     }
+    // The size comes from the controller; one that cannot be held fails the
+    // upload like a failed allocation.
     try {
         image.resize(image_size);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return false;
     }
     for (uint32_t offset = 0; offset < image_size;) {
