@@ -29,7 +29,8 @@
 #
 # Options:
 #   --quick            controllers 1,2; sizes 64K,128K; 1 run; callgrind on -listall and
-#                      the reference only. Runs in seconds; tests/release runs it.
+#                      the reference of the last scenario only. Runs in seconds; the
+#                      README shows it, and tests/release runs what the README shows.
 #   --runs N           runs of each command per scenario (default 5)
 #   --controllers L    comma-separated controller counts (default 1,4,8)
 #   --sizes L          comma-separated image sizes, K or M suffix (default 256K,1M,4M)
@@ -39,6 +40,8 @@
 #   --output FILE      the document to write (default docs/benchmarks.md)
 #   --no-callgrind     skip the instruction counts
 #   --keep DIR         work in DIR and keep it (images, scenarios, outputs, raw results)
+# Environment: FMX_BENCH_BUILD and FMX_BENCH_OUTPUT are the defaults of --build and
+# --output; FMX_BENCH_NO_CALLGRIND=1 is --no-callgrind.
 # Exit status: 0 when every run did what it should (the targets are reported, not
 # enforced), 1 when a command failed or printed something unexpected, 2 for a usage error.
 set -euo pipefail
@@ -46,13 +49,13 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 log() { printf '[bench] %s\n' "$*" >&2; }
 die() { printf '[bench] ERROR: %s\n' "$*" >&2; exit 1; }
-usage() { sed -n '2,44p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"; }
 
 RUNS=5
 CONTROLLERS=1,4,8
 SIZES=256K,1M,4M
-BUILD=
-OUTPUT=$ROOT/docs/benchmarks.md
+BUILD=${FMX_BENCH_BUILD:-}
+OUTPUT=${FMX_BENCH_OUTPUT:-$ROOT/docs/benchmarks.md}
 CALLGRIND=all
 KEEP=
 while [ $# -gt 0 ]; do
@@ -70,6 +73,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
+[ "${FMX_BENCH_NO_CALLGRIND:-0}" = 1 ] && CALLGRIND=none
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: --runs needs a positive number" >&2; exit 2; }
 IFS=, read -r -a CONTROLLER_LIST <<<"$CONTROLLERS"
 IFS=, read -r -a SIZE_LIST <<<"$SIZES"
@@ -84,8 +88,10 @@ bytes_of() {
   esac
 }
 for s in "${SIZE_LIST[@]}"; do
-  [[ $s =~ ^[1-9][0-9]*[KM]?$ ]] && [ "$(bytes_of "$s")" -ge 65536 ] ||
-    { echo "bench/run.sh: bad image size \"$s\" (at least 64K)" >&2; exit 2; }
+  if ! [[ $s =~ ^[1-9][0-9]*[KM]?$ ]] || [ "$(bytes_of "$s")" -lt 65536 ]; then
+    echo "bench/run.sh: bad image size \"$s\" (at least 64K)" >&2
+    exit 2
+  fi
 done
 
 # ---------------------------------------------------------------------------- programs
@@ -123,6 +129,7 @@ fi
 # mount namespace with a scratch folder over /var, so the machine's /var stays untouched.
 mkdir -p "$WORK/var/qxc"
 PRIVATE_VAR=()
+# shellcheck disable=SC2016 # the inner shell expands "$0", "$1" and "$@"
 if unshare --mount --propagation private sh -c 'mount --bind "$1" /var' sh "$WORK/var" 2>/dev/null; then
   PRIVATE_VAR=(unshare --mount --propagation private sh -c 'mount --bind "$0" /var && exec "$@"' "$WORK/var")
 elif [ -d /var/qxc ]; then
@@ -249,21 +256,25 @@ count_instructions() {  # N SIZE NAME
   file=$dir/callgrind-$n-$name.out
   (cd "$dir" && "$FMXSIM" "scenario-$n.json" -- valgrind --tool=callgrind --callgrind-out-file="$file" \
       "${words[@]}") >"$out" 2>&1 </dev/null || status=$?
-  [ "$status" -eq "$(expected_status "$name")" ] && check_output "$name" "$n" "$out" ||
-    { cat "$out" >&2; die "$n controllers, $s: $name under callgrind exited with $status"; }
+  if [ "$status" -ne "$(expected_status "$name")" ] || ! check_output "$name" "$n" "$out"; then
+    cat "$out" >&2
+    die "$n controllers, $s: $name under callgrind exited with $status"
+  fi
   program=$(basename "${words[0]}")
   read -r total mine < <(callgrind_costs "$file" "$program")
   printf '%s\t%s\t%s\t%s\t%s\n' "$n" "$s" "$name" "$total" "$mine" >>"$INSTRUCTIONS"
 }
-if [ "$CALLGRIND" != none ]; then
-  counted=(reference start listall flash)
-  [ "$CALLGRIND" = listing ] && counted=(reference listall)
+if [ "$CALLGRIND" = all ]; then
   for s in "${SIZE_LIST[@]}"; do
     for n in "${CONTROLLER_LIST[@]}"; do
-      log "callgrind: $n controllers, $s images (${counted[*]})"
-      for name in "${counted[@]}"; do count_instructions "$n" "$s" "$name"; done
+      log "callgrind: $n controllers, $s images"
+      for name in reference start listall flash; do count_instructions "$n" "$s" "$name"; done
     done
   done
+elif [ "$CALLGRIND" = listing ]; then
+  n=${CONTROLLER_LIST[-1]} s=${SIZE_LIST[-1]}
+  log "callgrind: $n controllers, $s images (reference and -listall)"
+  for name in reference listall; do count_instructions "$n" "$s" "$name"; done
 fi
 
 # ---------------------------------------------------------------------------- report
@@ -273,6 +284,7 @@ REPORT=$WORK/report.md
     "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')" \
     "$(uname -srm)" "$(nproc)" "$(awk '/^MemTotal:/ {print int($2 / 1024)}' /proc/meminfo)" \
     "$(cut -d' ' -f1-3 /proc/loadavg)"
+  # shellcheck disable=SC2016 # the backquotes are Markdown
   printf 'Command: `bench/run.sh%s`; %s runs per command; build `%s` (%s).\n\n' \
     "$( [ "$RUNS" = 5 ] && [ "$CONTROLLERS" = 1,4,8 ] && [ "$SIZES" = 256K,1M,4M ] || printf ' --runs %s --controllers %s --sizes %s' "$RUNS" "$CONTROLLERS" "$SIZES")" \
     "$RUNS" "$(basename "$BUILD")" "$(grep -m1 '^CMAKE_BUILD_TYPE:' "$BUILD/CMakeCache.txt" 2>/dev/null | cut -d= -f2 || echo '?')"

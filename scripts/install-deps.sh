@@ -52,6 +52,7 @@ NATIVE_PACKAGES=(
   qemu-user valgrind
   clang libclang-rt-dev   # libclang-rt-dev: the sanitizer and libFuzzer runtimes for clang
   llvm                    # llvm-symbolizer for sanitizer stacks; llvm-cov, llvm-profdata (fuzz.sh --long)
+  dpkg-dev man-db         # cpack's dpkg-shlibdeps; man and groff for the manual page tests
 )
 I386_PACKAGES=(
   libc6-dev:i386 libgtest-dev:i386 libglib2.0-dev:i386 libumockdev0:i386

@@ -120,6 +120,7 @@ expect_line "$ROW_Q520_OLD"
 
 step "a fleet update with the installed updater"
 mkdir -p "$SCRATCH/var/qxc"
+# shellcheck disable=SC2016 # the inner shell expands "$0" and "$@"
 if ! unshare --mount --propagation private sh -c 'mount --bind "$0" /var' "$SCRATCH/var" 2>/dev/null; then
   echo "SKIPPED: no private mount namespace for the log in /var/qxc (needs root)"
   exit 77
@@ -128,6 +129,7 @@ cd "$PREFIX/bin"
 expect_status 0 ../tools/fwimage q520_14.bin --version 14.00.00.00 --nvdata product=Q520 --code-size 0x50000
 echo 'Q520, 14.00.00.00, q520_14.bin' >firmware.cfg
 # One emulator run for both programs, so the listing sees what updater flashed.
+# shellcheck disable=SC2016
 expect_status 0 unshare --mount --propagation private sh -c 'mount --bind "$0" /var && exec "$@"' \
   "$SCRATCH/var" ../tools/fmxsim -- sh -c './updater /c /s; echo "updater: $?"; ./sasburn -listall'
 expect_line "Successfully updated."
