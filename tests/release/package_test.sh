@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # tests/release/package_test.sh BUILD_DIR VERSION ARCH
 #
-# Makes the packages of BUILD_DIR with CPack, unpacks the .deb into a scratch root
-# (dpkg-deb -x) and the .tar.gz beside it, and checks:
+# Makes the packages of BUILD_DIR with CPack and checks:
 #   - the control fields and that both packages hold exactly the expected files, with the
 #     programs executable and the same bytes in both;
+#   - dpkg installs the .deb into a scratch root (dpkg --root) and removes it again without
+#     a trace;
+# then unpacks the .deb into another scratch root (dpkg-deb -x) and the .tar.gz beside it:
 #   - the installed sasburn lists the emulated default controllers under the installed
 #     fmxsim, run from the installed bin/ (as updater runs it);
 #   - a fleet update with the installed updater, fwimage and fmxsim: "updater /c /s" flashes
@@ -69,6 +71,19 @@ tgz_top=sasburn-$VERSION-linux-$ARCH
 tgz_files=$(tar tzf "$TGZ" | grep -v '/$' | sed "s|^$tgz_top/||" | sort)
 [ "$tgz_files" = "$EXPECTED_FILES" ] ||
   fail "the .tar.gz holds other files than expected:$(diff <(echo "$EXPECTED_FILES") <(echo "$tgz_files") || true)"
+
+step "dpkg -i and dpkg -r in a scratch root"
+DPKG_ROOT=$SCRATCH/dpkg-root
+mkdir -p "$DPKG_ROOT/var/lib/dpkg/updates" "$DPKG_ROOT/var/lib/dpkg/info"
+touch "$DPKG_ROOT/var/lib/dpkg/status"
+[ "$ARCH" = "$(dpkg --print-architecture)" ] || dpkg --root="$DPKG_ROOT" --force-not-root --add-architecture "$ARCH"
+# The scratch root's database lists none of the package's dependencies.
+dpkg --root="$DPKG_ROOT" --force-depends --force-not-root -i "$DEB" >"$SCRATCH/dpkg.log" 2>&1 ||
+  { cat "$SCRATCH/dpkg.log"; fail "dpkg -i failed"; }
+dpkg --root="$DPKG_ROOT" -s sasburn | grep -qx 'Status: install ok installed' || fail "dpkg does not list sasburn as installed"
+for p in $PROGRAMS; do [ -x "$DPKG_ROOT/opt/sasburn/$p" ] || fail "dpkg -i left no executable /opt/sasburn/$p"; done
+dpkg --root="$DPKG_ROOT" --force-not-root -r sasburn >>"$SCRATCH/dpkg.log" 2>&1 || { cat "$SCRATCH/dpkg.log"; fail "dpkg -r failed"; }
+[ ! -e "$DPKG_ROOT/opt/sasburn" ] || fail "dpkg -r left $(find "$DPKG_ROOT/opt/sasburn" | head -5)"
 
 dpkg-deb -x "$DEB" "$SCRATCH/root"
 tar xzf "$TGZ" -C "$SCRATCH"
