@@ -28,8 +28,10 @@ bool is_write(uint8_t action) {
 
 // The low four bits of the type byte name the page type; the upper bits are
 // attributes a caller may leave set.
+constexpr uint8_t kPageTypeMask = 0x0F;
+
 PageSpec* find_page(std::vector<PageSpec>& pages, const fmx::ConfigRequest& request) {
-    const uint8_t type = request.header.page_type & 0x0F;
+    const uint8_t type = request.header.page_type & kPageTypeMask;
     for (PageSpec& page : pages) {
         if (page.type != type || page.number != request.header.page_number) continue;
         if (page.is_extended() && page.ext_type != request.ext_page_type) continue;
