@@ -50,7 +50,7 @@ bool assemble_and_flash_boot_region(const uint8_t* file, uint32_t handle, size_t
     try {
         std::vector<uint8_t> image;
         {
-            std::vector<uint8_t> region;
+            ImageBuffer region;
             if (!upload_image_from_flash(handle, kUploadBootRegion, region, ioc_status, log_info))
                 return false;
             image = assemble_boot_region(std::span<const uint8_t>(file, size), region);

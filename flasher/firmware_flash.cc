@@ -223,7 +223,7 @@ bool preserve_mfg_page2(uint32_t handle, bool* updated, uint16_t* ioc_status, ui
 
 bool verify_download(const uint8_t* image, uint32_t size, uint32_t handle, uint16_t* ioc_status,
                      uint32_t* log_info) {
-    std::vector<uint8_t> read_back;
+    ImageBuffer read_back;
     if (!upload_image_from_flash(handle, fmx::kImageTypeBackupFirmware, read_back, ioc_status,
                                  log_info)) {
         emitf(OUTPUT_ERROR, "\tERROR: Image Upload Failed.\n");

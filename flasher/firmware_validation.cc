@@ -141,7 +141,7 @@ bool run_validation_steps(const ImageView& file, const AdapterRecord& adapter,
     emitf(OUTPUT_NORMAL, "\t\tValid NVDATA Image found. \n\n");
 
     // Only a controller that runs firmware can hand back the image it runs.
-    std::vector<uint8_t> running_bytes;
+    ImageBuffer running_bytes;
     const bool have_running = running_state_readable(adapter_state(adapter.handle));
     if (have_running && !upload_image_from_flash(adapter.handle, fmx::kImageTypeFirmware,
                                                  running_bytes, ioc_status, log_info))

@@ -55,7 +55,7 @@ void print_board_cell(uint32_t handle) {
 }
 
 void print_version_cell(uint32_t handle) {
-    std::vector<uint8_t> image;
+    ImageBuffer image;
     uint16_t ioc_status = 0;
     uint32_t log_info = 0;
     if (upload_image_from_flash(handle, fmx::kImageTypeFirmware, image, &ioc_status, &log_info)) {

@@ -138,7 +138,7 @@ bool write_config_page(uint32_t handle, const void* page, uint32_t buffer_size,
     return take_status(last_status(), ioc_status, log_info);
 }
 
-bool upload_image_from_flash(uint32_t handle, uint8_t image_type, std::vector<uint8_t>& image,
+bool upload_image_from_flash(uint32_t handle, uint8_t image_type, ImageBuffer& image,
                              uint16_t* ioc_status, uint32_t* log_info) {
     image.clear();
     uint32_t image_size = 0;

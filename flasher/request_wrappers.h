@@ -6,7 +6,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
+
+// An allocator whose value-initialised elements are left uninitialised. The
+// buffers of images read from flash are sized and then written whole by the
+// upload; zeroing them first would write every byte twice (the listing reads
+// each controller's whole firmware image).
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using ImageBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 bool upload_segment(uint32_t handle, uint8_t image_type, void* buffer, uint32_t length,
                     uint32_t offset, uint32_t* actual_image_size, uint16_t* ioc_status,
@@ -25,5 +48,5 @@ bool write_config_page(uint32_t handle, const void* page, uint32_t buffer_size,
 
 // Reads a whole image out of the controller's flash in 64 KiB segments straight
 // into `image`. Prints "\tERROR: Failed to Upload Image!\n" when the size probe fails.
-bool upload_image_from_flash(uint32_t handle, uint8_t image_type, std::vector<uint8_t>& image,
+bool upload_image_from_flash(uint32_t handle, uint8_t image_type, ImageBuffer& image,
                              uint16_t* ioc_status, uint32_t* log_info);
