@@ -488,7 +488,8 @@ ScenarioLoad parse_scenario(std::string_view text, const std::string& base_dir, 
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // parse_error for the syntax; out_of_range for a number no double can hold.
         load.error = name + ": not valid JSON: " + e.what();
         return load;
     }

@@ -189,6 +189,7 @@ TEST(ScenarioFile, BadFieldsAreNamed) {
         {R"({"nodes": {"path": "/dev/fmx2ctl"}})", "s.json: nodes: expected an array"},
         {R"([1, 2])", "s.json: (top level): expected an object"},
         {R"({"controllers": [}")", "s.json: not valid JSON"},
+        {R"({"controllers": [{"device_id": 1e400}]})", "s.json: not valid JSON"},
     };
     for (const auto& c : cases) {
         const fmxsim::ScenarioLoad load = fmxsim::parse_scenario(c.json, ".", "s.json");
