@@ -17,8 +17,8 @@
 #       DIR/sasburn_<version>_<arch>.deb          installs under /opt/sasburn
 #       DIR/sasburn-<version>-linux-<arch>.tar.gz one folder with the layout above
 # <arch> is i386 in the 32-bit build (cmake/i386.cmake), amd64 otherwise. The .deb's
-# dependencies come from dpkg-shlibdeps (package dpkg-dev); it recommends umockdev, whose
-# preload library fmxsim needs.
+# dependencies come from dpkg-shlibdeps (package dpkg-dev), in the 32-bit build from the
+# list below; it recommends umockdev, whose preload library fmxsim needs.
 
 include_guard(GLOBAL)
 include(GNUInstallDirs)
@@ -76,7 +76,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)   # sasburn_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${FMX_PACKAGE_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(FMX_PACKAGE_ARCH STREQUAL i386)
+  # dpkg-shlibdeps would name the build machine's 32-bit C++ runtime, lib32stdc++6 (an
+  # amd64 package, from g++-multilib); an i386 server has libstdc++6. These are the
+  # libraries the programs link, with the versions dpkg-shlibdeps finds for them.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6 (>= 2.34), libgcc-s1 (>= 4.2), libstdc++6 (>= 11), libglib2.0-0 (>= 2.12.0), libumockdev0 (>= 0.16.0)")
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS umockdev)
 
 # The .deb installs under /opt/sasburn; the archive holds one folder with the layout.
