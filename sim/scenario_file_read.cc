@@ -23,6 +23,10 @@ using nlohmann::json;
 
 // Regions larger than this are taken for a mistake in the file.
 constexpr uint64_t kMaxRegionSize = 64u << 20;
+// So are regions that add up to more than this over the whole scenario: the
+// emulator holds them several times over (the model, its saved state), and a
+// few lines of "fill" could otherwise ask for gigabytes.
+constexpr uint64_t kMaxScenarioRegionBytes = 256u << 20;
 
 struct FieldError {
     std::string field;
@@ -379,11 +383,18 @@ private:
         } else {
             const uint8_t fill = r.required_integer<uint8_t>("fill");
             const size_t size = r.required_integer<size_t>("size", 0, kMaxRegionSize);
+            count_region_bytes(size, path);
             bytes.assign(size, fill);
         }
         if (bytes.size() > kMaxRegionSize) fail(path, "larger than 64 MiB");
+        if (!r.has("fill")) count_region_bytes(bytes.size(), path);
         r.finish();
         return bytes;
+    }
+
+    void count_region_bytes(uint64_t size, const std::string& path) {
+        region_bytes_ += size;
+        if (region_bytes_ > kMaxScenarioRegionBytes) fail(path, "the scenario's regions add up to more than 256 MiB");
     }
 
     std::vector<uint8_t> read_region_file(const std::string& name, const std::string& field) const {
@@ -479,6 +490,7 @@ private:
     }
 
     std::string base_dir_;
+    uint64_t region_bytes_ = 0;  // of the regions the file gives, so far
 };
 
 }  // namespace

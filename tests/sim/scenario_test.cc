@@ -190,6 +190,12 @@ TEST(ScenarioFile, BadFieldsAreNamed) {
         {R"([1, 2])", "s.json: (top level): expected an object"},
         {R"({"controllers": [}")", "s.json: not valid JSON"},
         {R"({"controllers": [{"device_id": 1e400}]})", "s.json: not valid JSON"},
+        {R"({"controllers": [{"device_id": 1, "regions": {"firmware": {"fill": 1, "size": 67108864},
+                                                        "backup": {"fill": 2, "size": 67108864}}},
+                             {"device_id": 2, "regions": {"firmware": {"fill": 3, "size": 67108864},
+                                                        "backup": {"fill": 4, "size": 67108864},
+                                                        "boot": {"hex": "00"}}}]})",
+         "controllers[1].regions.backup: the scenario's regions add up to more than 256 MiB"},
     };
     for (const auto& c : cases) {
         const fmxsim::ScenarioLoad load = fmxsim::parse_scenario(c.json, ".", "s.json");
