@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -399,6 +400,16 @@ private:
 
     std::vector<uint8_t> read_region_file(const std::string& name, const std::string& field) const {
         const std::string path = name.starts_with('/') || base_dir_.empty() ? name : base_dir_ + "/" + name;
+        // Only a file of known size is read: a device or a pipe (/dev/zero, a FIFO)
+        // would be read without end.
+        std::error_code status_error;
+        const auto status = std::filesystem::status(path, status_error);
+        if (!status_error && !std::filesystem::is_regular_file(status)) {
+            fail(field, "\"" + path + "\" is not a regular file");
+        }
+        if (!status_error && std::filesystem::file_size(path, status_error) > kMaxRegionSize) {
+            fail(field, "\"" + path + "\" is larger than 64 MiB");
+        }
         std::string error;
         const std::string contents = read_file(path, error);
         if (!error.empty()) fail(field, "cannot read \"" + path + "\": " + error);

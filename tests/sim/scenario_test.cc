@@ -174,6 +174,8 @@ TEST(ScenarioFile, BadFieldsAreNamed) {
          "controllers[0].regions.flash: unknown field"},
         {R"({"controllers": [{"device_id": 1, "regions": {"boot": {"file": "no-such.bin"}}}]})",
          "controllers[0].regions.boot.file: cannot read"},
+        {R"({"controllers": [{"device_id": 1, "regions": {"boot": {"file": "/dev/zero"}}}]})",
+         "controllers[0].regions.boot.file: \"/dev/zero\" is not a regular file"},
         {R"({"controllers": [{"device_id": 1, "faults": {"requests": [{"function": 9}]}}]})",
          "controllers[0].faults.requests[0]: expected either \"driver_error\": true or an \"ioc_status\""},
         {R"({"controllers": [{"device_id": 1, "faults": {"readback": [{"region": "boot"}]}}]})",
