@@ -10,26 +10,29 @@
 # the end. So every test that starts one of them -- directly, under fmxsim, or sasburn
 # through updater -- runs it under memcheck: the end-to-end suites (e2e.*), the fault
 # matrix (faults.*) and updater's binary tests. Tests that link the libraries run as
-# usual. Each process writes its own log into build-hard/memcheck/ (a child between fork
+# usual. Each process writes its own log into <build>/memcheck/ (a child between fork
 # and exec is not followed: it holds the parent's memory); the run fails when
 # a test fails or any log reports an error: an invalid read or write, a use of an
 # uninitialised value, a bad free, or memory leaked (definitely, indirectly or possibly
 # lost). scripts/memcheck.supp holds the suppressions (the emulation layer only).
 #
 # Environment:
-#   JOBS=N         parallel build jobs and parallel tests (default 2)
+#   JOBS=N                   parallel build jobs and parallel tests (default 2)
+#   FMX_MEMCHECK_BUILD=DIR   the 64-bit build to use instead of build-hard (CI gives
+#                            build/native, which scripts/test.sh has just built)
 #   FMX_MEMCHECK_TIMEOUT=S   default timeout of one test (default 1800)
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT" || exit 1
-BUILD=$ROOT/build-hard
+BUILD=${FMX_MEMCHECK_BUILD:-build-hard}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 LOGS=$BUILD/memcheck
 JOBS=${JOBS:-2}
 TIMEOUT=${FMX_MEMCHECK_TIMEOUT:-1800}
 
 log() { printf '[memcheck.sh] %s\n' "$*"; }
-usage() { sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,23p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 select=(-E '^release\.')
 while [ $# -gt 0 ]; do
