@@ -20,13 +20,15 @@ void walk(std::span<const uint8_t> buffer) {
     for (const uint8_t type : {boot::kCodeTypeX86, boot::kCodeTypeFcode, boot::kCodeTypeUefi}) {
         for (const auto which : {boot::RomOccurrence::first, boot::RomOccurrence::second}) {
             const auto found = boot::find_rom_image(buffer, type, which);
-            if (found) FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
+            if (found)
+                FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
         }
     }
     for (const uint8_t image_class : {boot::kTrailingClassX86, boot::kTrailingClassUefi}) {
         for (const uint16_t id : boot::kClassX86TrailingOrder) {
             const auto found = boot::find_trailing_image(buffer, image_class, id);
-            if (found) FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
+            if (found)
+                FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
         }
     }
 }

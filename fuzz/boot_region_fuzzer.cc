@@ -17,13 +17,15 @@ void walk(std::span<const uint8_t> buffer) {
     for (const uint8_t type : {boot::kCodeTypeX86, boot::kCodeTypeFcode, boot::kCodeTypeUefi}) {
         for (const auto which : {boot::RomOccurrence::first, boot::RomOccurrence::second}) {
             const auto found = boot::find_rom_image(buffer, type, which);
-            if (found) FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
+            if (found)
+                FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
         }
     }
     for (const uint8_t image_class : {boot::kTrailingClassX86, boot::kTrailingClassUefi}) {
         for (const uint16_t id : boot::kClassUefiTrailingOrder) {
             const auto found = boot::find_trailing_image(buffer, image_class, id);
-            if (found) FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
+            if (found)
+                FUZZ_CHECK(found->length > 0 && found->offset + found->length <= buffer.size());
         }
     }
 }
@@ -32,9 +34,9 @@ void walk(std::span<const uint8_t> buffer) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silence_standard_output();
-    for (const auto& [type, trailing] : {std::pair{boot::kCodeTypeX86, true},
-                                         std::pair{boot::kCodeTypeUefi, true},
-                                         std::pair{boot::kCodeTypeFcode, false}}) {
+    for (const auto& [type, trailing] :
+         {std::pair{boot::kCodeTypeX86, true}, std::pair{boot::kCodeTypeUefi, true},
+          std::pair{boot::kCodeTypeFcode, false}}) {
         std::vector<uint8_t> file = fuzz::boot_file(type, trailing);
         if (!boot::validate_boot_image(std::span<uint8_t>(file), fuzz::kBootController)) {
             fuzz::property_failed("a boot image made by the builder fails the validation");

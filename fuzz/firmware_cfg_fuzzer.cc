@@ -3,8 +3,8 @@
 #include <string>
 
 #include "flash_config_lst.h"
-#include "updater.h"  // trim
 #include "fuzz_support.h"
+#include "updater.h"  // trim
 
 namespace {
 

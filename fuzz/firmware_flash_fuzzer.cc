@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The listing's version cell.
     const auto version =
         running.record_at<FirmwareVersion>(offsetof(FirmwareImageHeader, firmware_version));
-    FUZZ_CHECK(version.has_value() == (size >= offsetof(FirmwareImageHeader, firmware_version) +
-                                                   sizeof(FirmwareVersion)));
+    FUZZ_CHECK(version.has_value() ==
+               (size >= offsetof(FirmwareImageHeader, firmware_version) + sizeof(FirmwareVersion)));
     return 0;
 }

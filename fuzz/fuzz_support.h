@@ -35,7 +35,7 @@ private:
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(condition)                                                    \
-    do {                                                                         \
-        if (!(condition)) ::fuzz::property_failed(__FILE__ ": " #condition);     \
+#define FUZZ_CHECK(condition)                                                \
+    do {                                                                     \
+        if (!(condition)) ::fuzz::property_failed(__FILE__ ": " #condition); \
     } while (0)

@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(same(quiet[i], logged[i]));
         FUZZ_CHECK(!quiet[i].ctrlNum.empty());
         FUZZ_CHECK(models.isMember(quiet[i].boardName));
-        for (const std::string* field : {&quiet[i].ctrlNum, &quiet[i].boardName, &quiet[i].fwversion})
+        for (const std::string* field :
+             {&quiet[i].ctrlNum, &quiet[i].boardName, &quiet[i].fwversion})
             FUZZ_CHECK(field->find(' ') == std::string::npos);
     }
     return 0;

@@ -26,7 +26,8 @@ int written = 0;
 
 void make_dir(const std::string& path) {
     if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "fuzz_seeds: cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "fuzz_seeds: cannot make %s: %s\n", path.c_str(),
+                     std::strerror(errno));
         std::exit(1);
     }
 }
@@ -35,7 +36,8 @@ void write_seed(const std::string& target, const std::string& name, const Bytes&
     make_dir(output_root + "/" + target);
     const std::string path = output_root + "/" + target + "/" + name;
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {
         std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", path.c_str());
         std::exit(1);
@@ -71,26 +73,35 @@ const std::vector<FirmwareSeed>& firmware_seeds() {
     static const std::vector<FirmwareSeed> seeds = {
         {"sound-ir", [](FirmwareImageSpec&) {}},
         {"sound-it", [](FirmwareImageSpec& s) { s.kind = kKindIT; }},
-        {"product-id-0", [](FirmwareImageSpec& s) { s.kind.reset(); s.product_id = 0; }},
+        {"product-id-0",
+         [](FirmwareImageSpec& s) {
+             s.kind.reset();
+             s.product_id = 0;
+         }},
         {"vendor-other", [](FirmwareImageSpec& s) { s.vendor_id = 0x1000; }},
-        {"device-0x70", [](FirmwareImageSpec& s) {
+        {"device-0x70",
+         [](FirmwareImageSpec& s) {
              s.devices = {{0x70, 0, 0xFF}};
              s.nvdata[0].device_id = 0x70;
          }},
-        {"device-0x64-rev-1-only", [](FirmwareImageSpec& s) {
+        {"device-0x64-rev-1-only",
+         [](FirmwareImageSpec& s) {
              s.devices = {{0x65, 1, 1}};
              s.nvdata[0].device_id = 0x64;
          }},
-        {"two-devices-one-revision-off", [](FirmwareImageSpec& s) {
+        {"two-devices-one-revision-off",
+         [](FirmwareImageSpec& s) {
              s.devices = {{0x80, 2, 3}, {0x87, 0, 1}};
          }},
         {"no-device-entries", [](FirmwareImageSpec& s) { s.devices.clear(); }},
-        {"two-nvdata-first-other-device", [](FirmwareImageSpec& s) {
+        {"two-nvdata-first-other-device",
+         [](FirmwareImageSpec& s) {
              NvdataSpec other = s.nvdata[0];
              other.device_id = 0x64;
              s.nvdata.insert(s.nvdata.begin(), other);
          }},
-        {"three-nvdata-broken-then-sound", [](FirmwareImageSpec& s) {
+        {"three-nvdata-broken-then-sound",
+         [](FirmwareImageSpec& s) {
              NvdataSpec bad = s.nvdata[0];
              bad.bad_signature = true;
              NvdataSpec bad_product = s.nvdata[0];
@@ -152,23 +163,28 @@ TrailingImageSpec trailing(uint8_t image_class, uint16_t id, uint8_t fill) {
 void boot_corpora() {
     using namespace boot;
     const auto x86 = [](uint16_t device, uint8_t fill) { return rom(kCodeTypeX86, device, fill); };
-    const auto uefi = [](uint16_t device, uint8_t fill) { return rom(kCodeTypeUefi, device, fill); };
-    const auto fcode = [](uint16_t device, uint8_t fill) { return rom(kCodeTypeFcode, device, fill); };
+    const auto uefi = [](uint16_t device, uint8_t fill) {
+        return rom(kCodeTypeUefi, device, fill);
+    };
+    const auto fcode = [](uint16_t device, uint8_t fill) {
+        return rom(kCodeTypeFcode, device, fill);
+    };
 
     // Files as -b reads them.
     write_seed("boot_file", "x86", boot({x86(0x70, 1)}));
     write_seed("boot_file", "x86-0x87-two-blocks", boot({rom(kCodeTypeX86, 0x87, 2, 2)}));
     write_seed("boot_file", "x86-0x45-refused", boot({x86(0x45, 3)}));
-    write_seed("boot_file", "x86-trailing",
-               boot({x86(0x70, 4)}, {trailing(kTrailingClassX86, 0x102, 5),
-                                     trailing(kTrailingClassX86, 0x110, 6),
-                                     trailing(kTrailingClassX86, 0x112, 7),
-                                     trailing(kTrailingClassX86, 0x113, 8)}));
+    write_seed(
+        "boot_file", "x86-trailing",
+        boot({x86(0x70, 4)},
+             {trailing(kTrailingClassX86, 0x102, 5), trailing(kTrailingClassX86, 0x110, 6),
+              trailing(kTrailingClassX86, 0x112, 7), trailing(kTrailingClassX86, 0x113, 8)}));
     write_seed("boot_file", "uefi-trailing",
                boot({uefi(0x70, 9)}, {trailing(kTrailingClassUefi, 0x102, 10),
                                       trailing(kTrailingClassUefi, 0x112, 11)}));
     write_seed("boot_file", "fcode", boot({fcode(0x70, 12)}));
-    write_seed("boot_file", "x86-uefi-fcode", boot({x86(0x70, 13), uefi(0x70, 14), fcode(0x70, 15)}));
+    write_seed("boot_file", "x86-uefi-fcode",
+               boot({x86(0x70, 13), uefi(0x70, 14), fcode(0x70, 15)}));
     write_seed("boot_file", "unknown-trailing", boot({x86(0x70, 16)}, {trailing(2, 0x999, 17)}));
     Bytes bad_sum = boot({x86(0x70, 18)});
     bad_sum[0x40] ^= 0x01;
@@ -191,7 +207,8 @@ void boot_corpora() {
     all_trailing.push_back(trailing(2, 0x999, 24));
     write_seed("boot_region", "full",
                boot({x86(0x70, 25), x86(0x71, 26), uefi(0x70, 27), fcode(0x70, 28)}, all_trailing));
-    write_seed("boot_region", "uefi-only", boot({uefi(0x70, 29)}, {trailing(kTrailingClassUefi, 0x113, 30)}));
+    write_seed("boot_region", "uefi-only",
+               boot({uefi(0x70, 29)}, {trailing(kTrailingClassUefi, 0x113, 30)}));
 }
 
 // ---------------------------------------------------------------------------
@@ -205,7 +222,8 @@ void response_corpora() {
         {"help", "-?"},
         {"reset-all", "   -resetall   \n\n\n"},
         {"long-word", std::string(300, 'w') + "\n-listall"},
-        {"many-words", [] {
+        {"many-words",
+         [] {
              std::string text;
              for (int i = 0; i < 60; ++i) text += "-h ";
              return text;
@@ -218,12 +236,18 @@ void response_corpora() {
 
 void number_corpora() {
     const std::vector<std::pair<const char*, std::string>> seeds = {
-        {"zero", "0"},          {"ten", "10"},
-        {"prefixed-8", "0x00000005"}, {"upper-prefix", "0X1f"},
-        {"sixteen", "ffffffffffffffff"}, {"prefixed-16", "0x123456789abcde"},
-        {"seventeen", "12345678901234567"}, {"not-hex", "zz"},
-        {"decimal-a", "a"},     {"empty", ""},
-        {"prefix-only", "0x"},  {"decimal-wrap", "99999999999"},
+        {"zero", "0"},
+        {"ten", "10"},
+        {"prefixed-8", "0x00000005"},
+        {"upper-prefix", "0X1f"},
+        {"sixteen", "ffffffffffffffff"},
+        {"prefixed-16", "0x123456789abcde"},
+        {"seventeen", "12345678901234567"},
+        {"not-hex", "zz"},
+        {"decimal-a", "a"},
+        {"empty", ""},
+        {"prefix-only", "0x"},
+        {"decimal-wrap", "99999999999"},
     };
     for (const auto& [name, text] : seeds) write_text("numbers", name, text);
 }
@@ -267,8 +291,9 @@ void listing_corpora() {
 
 void config_corpora() {
     const std::vector<std::pair<const char*, std::string>> seeds = {
-        {"entries", "# model, version, image\nQ520, 15.02.00.11, fw-q520.bin\n"
-                    "  Q510i\t,\t14.00.01.00 ,fw-q510i.bin -force\n"},
+        {"entries",
+         "# model, version, image\nQ520, 15.02.00.11, fw-q520.bin\n"
+         "  Q510i\t,\t14.00.01.00 ,fw-q510i.bin -force\n"},
         {"crlf", "Q520,15.02.00.11,fw.bin\r\nQ521,15.02.00.11,fw.bin\r\n"},
         {"short-and-long", "Q522\nQ520i,1,2,3,4\n,,\n"},
         {"tab-space", "\t Q520 ,\t 15 , fw\n"},
@@ -295,7 +320,8 @@ void scenario_corpora() {
                                     "board_name": "Q520", "board_assembly": "A1",
                                     "tracer_number": "T1", "version": 2},
             "manufacturing_page2": {"length": 36, "version": 1,
-                                    "current": ")" + std::string(70, '0') + R"(aa"},
+                                    "current": ")" +
+                                std::string(70, '0') + R"(aa"},
             "sas_io_unit_page": null,
             "regions": {"firmware": {"fill": 255, "size": 64},
                         "boot": {"hex": "55 aa 00"},

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A command-line word ends at its NUL.
-    const std::string word(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+    const std::string word(reinterpret_cast<const char*>(data),
+                           strnlen(reinterpret_cast<const char*>(data), size));
 
     CommandInteger value{0xA5A5A5A5, 0x5A5A5A5A};
     const bool hex_ok = parse_hex_value(word.c_str(), &value);

@@ -13,7 +13,9 @@ namespace {
 
 fuzz::MemoryFile* response_file;
 
-bool is_separator(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '#'; }
+bool is_separator(char c) {
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '#';
+}
 
 void check_word(const char* word) {
     const size_t length = strnlen(word, kResponseWordSize);

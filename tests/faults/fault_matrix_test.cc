@@ -70,12 +70,12 @@ enum class Stage {
     kFirmwareSegment,  // one 64 KiB piece of it
     kClean,            // toolbox clean after a forced NVDATA downgrade
     kDownload,
-    kVerifyProbe,      // size of the backup region (image type 5), after the download
+    kVerifyProbe,  // size of the backup region (image type 5), after the download
     kVerifySegment,
-    kBootProbe,        // size of the boot region (image type 2)
+    kBootProbe,  // size of the boot region (image type 2)
     kBootSegment,
-    kPageHeader,       // manufacturing page 0, header
-    kPageRead,         // manufacturing page 0, non-volatile values
+    kPageHeader,  // manufacturing page 0, header
+    kPageRead,    // manufacturing page 0, non-volatile values
     kOther,
 };
 
@@ -92,15 +92,23 @@ Stage stage_of(const TraceRecord& r) {
     switch (r.function.value_or(0)) {
         case fmx::kFunctionFirmwareUpload:
             switch (r.image_type.value_or(0)) {
-                case fmx::kImageTypeFirmware: return probe ? Stage::kFirmwareProbe : Stage::kFirmwareSegment;
-                case fmx::kImageTypeBackupFirmware: return probe ? Stage::kVerifyProbe : Stage::kVerifySegment;
-                case fmx::kImageTypeBootRegion: return probe ? Stage::kBootProbe : Stage::kBootSegment;
-                default: return Stage::kOther;
+                case fmx::kImageTypeFirmware:
+                    return probe ? Stage::kFirmwareProbe : Stage::kFirmwareSegment;
+                case fmx::kImageTypeBackupFirmware:
+                    return probe ? Stage::kVerifyProbe : Stage::kVerifySegment;
+                case fmx::kImageTypeBootRegion:
+                    return probe ? Stage::kBootProbe : Stage::kBootSegment;
+                default:
+                    return Stage::kOther;
             }
-        case fmx::kFunctionFirmwareDownload: return Stage::kDownload;
-        case fmx::kFunctionToolbox: return Stage::kClean;
-        case fmx::kFunctionConfig: return r.action.value_or(0) == 0 ? Stage::kPageHeader : Stage::kPageRead;
-        default: return Stage::kOther;
+        case fmx::kFunctionFirmwareDownload:
+            return Stage::kDownload;
+        case fmx::kFunctionToolbox:
+            return Stage::kClean;
+        case fmx::kFunctionConfig:
+            return r.action.value_or(0) == 0 ? Stage::kPageHeader : Stage::kPageRead;
+        default:
+            return Stage::kOther;
     }
 }
 
@@ -108,17 +116,28 @@ std::string label_of(const TraceRecord& r, Stage stage) {
     const std::string span =
         " " + std::to_string(r.offset.value_or(0)) + "+" + std::to_string(r.length.value_or(0));
     switch (stage) {
-        case Stage::kFirmwareProbe: return "firmware size probe";
-        case Stage::kFirmwareSegment: return "firmware segment" + span;
-        case Stage::kClean: return "toolbox clean";
-        case Stage::kDownload: return "download" + span;
-        case Stage::kVerifyProbe: return "verify size probe";
-        case Stage::kVerifySegment: return "verify segment" + span;
-        case Stage::kBootProbe: return "boot region size probe";
-        case Stage::kBootSegment: return "boot region segment" + span;
-        case Stage::kPageHeader: return "mfg page 0 header";
-        case Stage::kPageRead: return "mfg page 0 read";
-        case Stage::kOther: break;
+        case Stage::kFirmwareProbe:
+            return "firmware size probe";
+        case Stage::kFirmwareSegment:
+            return "firmware segment" + span;
+        case Stage::kClean:
+            return "toolbox clean";
+        case Stage::kDownload:
+            return "download" + span;
+        case Stage::kVerifyProbe:
+            return "verify size probe";
+        case Stage::kVerifySegment:
+            return "verify segment" + span;
+        case Stage::kBootProbe:
+            return "boot region size probe";
+        case Stage::kBootSegment:
+            return "boot region segment" + span;
+        case Stage::kPageHeader:
+            return "mfg page 0 header";
+        case Stage::kPageRead:
+            return "mfg page 0 read";
+        case Stage::kOther:
+            break;
     }
     char function[8];
     std::snprintf(function, sizeof function, "0x%02X", r.function.value_or(0));
@@ -127,8 +146,10 @@ std::string label_of(const TraceRecord& r, Stage stage) {
 
 // The controller requests of a clean run from trace position `from` on, each
 // with the ordinal that names it to the emulator's fault injection. Discovery's
-// IOC facts requests are not part of any operation.
-std::vector<Step> steps_of(const std::vector<TraceRecord>& trace, size_t from, bool name_controller) {
+// IOC facts requests are not part of any operation. The scenarios here carry
+// controller N as IOC N of their one node, so the IOC number names the controller.
+std::vector<Step> steps_of(const std::vector<TraceRecord>& trace, size_t from,
+                           bool name_controller) {
     std::map<std::pair<uint32_t, uint8_t>, uint32_t> counts;
     std::vector<Step> steps;
     for (size_t i = 0; i < trace.size(); ++i) {
@@ -195,7 +216,7 @@ struct RunOutcome {
 
 // COMMAND under fmxsim on `scenario`, with the trace and the saved state.
 RunOutcome run_fmxsim(const fmx_test::TempDir& dir, const Scenario& scenario,
-               const std::vector<std::string>& command, fmx_test::RunOptions options = {}) {
+                      const std::vector<std::string>& command, fmx_test::RunOptions options = {}) {
     const fmx_test::FmxsimRun fmxsim{.scenario = fmx_test::write_scenario(dir, scenario),
                                      .trace = dir.file("trace.txt"),
                                      .save_state = dir.file("state.json")};
@@ -236,7 +257,8 @@ std::string failure_line(const std::string& output) {
 
 class Matrix {
 public:
-    Matrix(std::string operation, std::string file) : operation_(std::move(operation)), file_(std::move(file)) {}
+    Matrix(std::string operation, std::string file)
+        : operation_(std::move(operation)), file_(std::move(file)) {}
 
     void add(const Step& step, const Fault& fault, const std::string& outcome) {
         char line[320];
@@ -279,13 +301,20 @@ fmxsim::FirmwareImageSpec q520_update() {
 // the failed run's closing line.
 std::vector<std::string> firmware_failure_text(Stage stage) {
     switch (stage) {
-        case Stage::kFirmwareProbe: return {kUploadFailed, kValidationFailed};
-        case Stage::kFirmwareSegment: return {kValidationFailed};
-        case Stage::kClean: return {"\t\tERROR: Failed Erasing Persistent Configuration Pages!\n\n"};
-        case Stage::kDownload: return {"\t\tFirmware Download Failed!\n\n"};
-        case Stage::kVerifyProbe: return {kUploadFailed, kVerifyUploadFailed, kCorrupt};
-        case Stage::kVerifySegment: return {kVerifyUploadFailed, kCorrupt};
-        default: return {};
+        case Stage::kFirmwareProbe:
+            return {kUploadFailed, kValidationFailed};
+        case Stage::kFirmwareSegment:
+            return {kValidationFailed};
+        case Stage::kClean:
+            return {"\t\tERROR: Failed Erasing Persistent Configuration Pages!\n\n"};
+        case Stage::kDownload:
+            return {"\t\tFirmware Download Failed!\n\n"};
+        case Stage::kVerifyProbe:
+            return {kUploadFailed, kVerifyUploadFailed, kCorrupt};
+        case Stage::kVerifySegment:
+            return {kVerifyUploadFailed, kCorrupt};
+        default:
+            return {};
     }
 }
 
@@ -300,7 +329,9 @@ struct FirmwareCase {
     uint32_t nvdata_version;           // the file's; the controller runs 0x0E
 };
 
-void PrintTo(const FirmwareCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FirmwareCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FirmwareFaults : public testing::TestWithParam<FirmwareCase> {};
 
@@ -323,7 +354,8 @@ TEST_P(FirmwareFaults, EveryFailedRequestFailsTheFlash) {
     const std::vector<Step> steps = steps_of(clean.trace, 0, false);
     ASSERT_FALSE(steps.empty());
 
-    Matrix matrix(std::string("firmware flash, sasburn ") + c.name, std::string("fault-matrix-firmware-") + c.name + ".txt");
+    Matrix matrix(std::string("firmware flash, sasburn ") + c.name,
+                  std::string("fault-matrix-firmware-") + c.name + ".txt");
     for (const Step& step : steps) {
         for (const Fault& fault : kFaults) {
             SCOPED_TRACE(step.label + " / " + fault.name);
@@ -351,8 +383,9 @@ TEST_P(FirmwareFaults, EveryFailedRequestFailsTheFlash) {
                 EXPECT_EQ(after.firmware, image);
                 flash = after.firmware == image ? "new image, unverified" : "FLASH NOT WRITTEN";
             }
-            matrix.add(step, fault, "exit " + std::to_string(run.result.exit_status) + ", " + flash +
-                                        ", \"" + failure_line(out) + "\"");
+            matrix.add(step, fault,
+                       "exit " + std::to_string(run.result.exit_status) + ", " + flash + ", \"" +
+                           failure_line(out) + "\"");
         }
     }
 }
@@ -362,7 +395,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FirmwareCase{"plain", {"-c", "0"}, 0x0E},
                     // The NVDATA downgrade makes the flash clean the persistent pages first.
                     FirmwareCase{"forced_downgrade", {"-force"}, 0x0D}),
-    [](const testing::TestParamInfo<FirmwareCase>& param_info) { return std::string(param_info.param.name); });
+    [](const testing::TestParamInfo<FirmwareCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
 
 // ---------------------------------------------------------------------------
 // updater on top of a failing firmware flash
@@ -374,9 +409,9 @@ std::string private_var_unavailable(const fmx_test::TempDir& dir) {
     const std::string var = dir.file("var");
     std::filesystem::create_directories(var + "/qxc");
     fmx_test::write_file(var + "/marker", "");
-    const auto probe = fmx_test::run_command(
-        {"unshare", "--mount", "--propagation", "private", "sh", "-c",
-         "mount --bind \"$0\" /var && test -e /var/marker", var});
+    const auto probe =
+        fmx_test::run_command({"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                               "mount --bind \"$0\" /var && test -e /var/marker", var});
     if (probe.exit_status == 0) return "";
     return "no private mount namespace with /var bound to a test folder (unshare/mount: " +
            probe.standard_error + probe.error + ")";
@@ -385,8 +420,14 @@ std::string private_var_unavailable(const fmx_test::TempDir& dir) {
 RunOutcome run_updater(const fmx_test::TempDir& dir, const Scenario& scenario) {
     // updater runs ./sasburn from its working directory.
     const std::string work = dir.file("work");
-    std::vector<std::string> command = {"unshare", "--mount", "--propagation", "private", "sh", "-c",
-                                        "mount --bind \"$0\" /var && exec \"$@\"", dir.file("var")};
+    std::vector<std::string> command = {"unshare",
+                                        "--mount",
+                                        "--propagation",
+                                        "private",
+                                        "sh",
+                                        "-c",
+                                        "mount --bind \"$0\" /var && exec \"$@\"",
+                                        dir.file("var")};
     const fmx_test::FmxsimRun fmxsim{.scenario = fmx_test::write_scenario(dir, scenario),
                                      .trace = dir.file("trace.txt"),
                                      .save_state = dir.file("state.json")};
@@ -396,8 +437,8 @@ RunOutcome run_updater(const fmx_test::TempDir& dir, const Scenario& scenario) {
     for (const std::string& word : fmx_test::fmxsim_command(fmxsim, {kUpdater, "/c", "/s"}))
         command.push_back(word);
     RunOutcome run;
-    run.result = fmx_test::run_command(command, {.timeout = std::chrono::seconds(120),
-                                                 .working_directory = work});
+    run.result = fmx_test::run_command(
+        command, {.timeout = std::chrono::seconds(120), .working_directory = work});
     run.trace = fmx_test::read_trace(*fmxsim.trace);
     run.state = fmx_test::read_saved_state(*fmxsim.save_state);
     return run;
@@ -405,7 +446,8 @@ RunOutcome run_updater(const fmx_test::TempDir& dir, const Scenario& scenario) {
 
 TEST(UpdaterFaults, EveryFailedFlashRequestGivesStatus7AndALoggedFailure) {
     fmx_test::TempDir dir;
-    if (const std::string reason = private_var_unavailable(dir); !reason.empty()) GTEST_SKIP() << reason;
+    if (const std::string reason = private_var_unavailable(dir); !reason.empty())
+        GTEST_SKIP() << reason;
     const std::string work = dir.file("work");
     std::filesystem::create_directories(work);
     const std::vector<uint8_t> image = fmxsim::build_firmware_image(q520_update());
@@ -416,7 +458,8 @@ TEST(UpdaterFaults, EveryFailedFlashRequestGivesStatus7AndALoggedFailure) {
     const fmxsim::ControllerSpec& before = scenario.controllers[0];
 
     const RunOutcome clean = run_updater(dir, scenario);
-    ASSERT_EQ(clean.result.exit_status, 1) << clean.result.standard_output << clean.result.standard_error;
+    ASSERT_EQ(clean.result.exit_status, 1)
+        << clean.result.standard_output << clean.result.standard_error;
     ASSERT_TRUE(contains(clean.result.standard_output, "Successfully updated."));
     ASSERT_EQ(clean.state.controllers[0].firmware, image);
     // The requests of the flash: those of the last sasburn, after the listing's.
@@ -437,15 +480,17 @@ TEST(UpdaterFaults, EveryFailedFlashRequestGivesStatus7AndALoggedFailure) {
             EXPECT_FALSE(contains(out, "Successfully updated.")) << out;
             // The failure as updater tells it: the ERROR line it matched, or
             // sasburn's exit status when the failure printed no such line.
-            EXPECT_TRUE(contains(out, "match: ") || contains(out, "./sasburn ended with exit status 1"))
+            EXPECT_TRUE(contains(out, "match: ") ||
+                        contains(out, "./sasburn ended with exit status 1"))
                 << out;
             EXPECT_TRUE(contains(log, "upgrade failed")) << log;
             if (before_or_at_download(step.stage)) {
                 EXPECT_EQ(run.state.controllers.at(0).firmware, before.firmware);
             }
-            matrix.add(step, fault, "status " + std::to_string(run.result.exit_status) +
-                                        (contains(log, "upgrade failed") ? ", logged" : ", NOT LOGGED") +
-                                        ", \"" + failure_line(out) + "\"");
+            matrix.add(step, fault,
+                       "status " + std::to_string(run.result.exit_status) +
+                           (contains(log, "upgrade failed") ? ", logged" : ", NOT LOGGED") +
+                           ", \"" + failure_line(out) + "\"");
         }
     }
 }
@@ -459,13 +504,26 @@ TEST(BootImageFaults, EveryFailedRequestFailsTheFlashAndKeepsTheRegion) {
     Scenario scenario = fmxsim::default_scenario();
     // A region of more than 64 KiB, read back in two segments: the controller's
     // x86 image (device ID 0x87 for device 69) and a UEFI image.
-    scenario.controllers[0].boot = fmxsim::build_boot_image(std::vector<RomImageSpec>{
-        {.code_type = boot::kCodeTypeX86, .device_id = 0x87, .blocks = 100, .indicator = {}, .fill = 1},
-        {.code_type = boot::kCodeTypeUefi, .device_id = 0x87, .blocks = 40, .indicator = {}, .fill = 2}});
+    scenario.controllers[0].boot =
+        fmxsim::build_boot_image(std::vector<RomImageSpec>{{.code_type = boot::kCodeTypeX86,
+                                                            .device_id = 0x87,
+                                                            .blocks = 100,
+                                                            .indicator = {},
+                                                            .fill = 1},
+                                                           {.code_type = boot::kCodeTypeUefi,
+                                                            .device_id = 0x87,
+                                                            .blocks = 40,
+                                                            .indicator = {},
+                                                            .fill = 2}});
     const std::vector<uint8_t> before = scenario.controllers[0].boot;
-    const std::vector<uint8_t> file = fmxsim::build_boot_image(
-        std::vector<RomImageSpec>{{.code_type = boot::kCodeTypeX86, .device_id = 0x87, .blocks = 4, .indicator = {}, .fill = 3}});
-    const std::vector<std::string> command = {kSasburn, "-c", "0", "-b", write_bytes(dir, "boot.rom", file)};
+    const std::vector<uint8_t> file =
+        fmxsim::build_boot_image(std::vector<RomImageSpec>{{.code_type = boot::kCodeTypeX86,
+                                                            .device_id = 0x87,
+                                                            .blocks = 4,
+                                                            .indicator = {},
+                                                            .fill = 3}});
+    const std::vector<std::string> command = {kSasburn, "-c", "0", "-b",
+                                              write_bytes(dir, "boot.rom", file)};
 
     const RunOutcome clean = run_fmxsim(dir, scenario, command);
     ASSERT_EQ(clean.result.exit_status, 0) << clean.result.standard_output;
@@ -493,9 +551,10 @@ TEST(BootImageFaults, EveryFailedRequestFailsTheFlashAndKeepsTheRegion) {
             }
             const bool kept = run.state.controllers.at(0).boot == before;
             EXPECT_TRUE(kept);
-            matrix.add(step, fault, "exit " + std::to_string(run.result.exit_status) +
-                                        (kept ? ", region unchanged" : ", REGION CHANGED") + ", \"" +
-                                        failure_line(out) + "\"");
+            matrix.add(step, fault,
+                       "exit " + std::to_string(run.result.exit_status) +
+                           (kept ? ", region unchanged" : ", REGION CHANGED") + ", \"" +
+                           failure_line(out) + "\"");
         }
     }
 }
@@ -504,7 +563,8 @@ TEST(BootImageFaults, EveryFailedRequestFailsTheFlashAndKeepsTheRegion) {
 // Listing
 
 // One row of the table as sasburn prints it, and the row cut into its lines.
-std::string listing_row(uint32_t index, const std::string& board_cell, const std::string& version_cell) {
+std::string listing_row(uint32_t index, const std::string& board_cell,
+                        const std::string& version_cell) {
     char head[16];
     std::snprintf(head, sizeof head, "\t%02u ", index);
     return std::string(head) + "   " + board_cell + "   " + version_cell + "\n";
@@ -517,7 +577,9 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-std::string padded(const std::string& board) { return board + std::string(16 - board.size(), ' '); }
+std::string padded(const std::string& board) {
+    return board + std::string(16 - board.size(), ' ');
+}
 
 TEST(ListingFaults, AFailedRequestDashesItsCellAndTheListingGoesOn) {
     fmx_test::TempDir dir;
@@ -533,8 +595,8 @@ TEST(ListingFaults, AFailedRequestDashesItsCellAndTheListingGoesOn) {
     for (uint32_t i = 0; i < 2; ++i) {
         const auto& firmware = scenario.controllers[i].firmware;
         char version[16];
-        std::snprintf(version, sizeof version, "%02d.%02d.%02d.%02d", firmware[0x17], firmware[0x16],
-                      firmware[0x15], firmware[0x14]);
+        std::snprintf(version, sizeof version, "%02d.%02d.%02d.%02d", firmware[0x17],
+                      firmware[0x16], firmware[0x15], firmware[0x14]);
         rows[i] = listing_row(i, padded(boards[i]), version);
         ASSERT_TRUE(contains(table, rows[i])) << table;
     }
@@ -570,9 +632,11 @@ TEST(ListingFaults, AFailedRequestDashesItsCellAndTheListingGoesOn) {
             EXPECT_EQ(run.result.exit_status, 0);
             // Both rows are there: the other controller is listed in full.
             EXPECT_TRUE(contains(out, rows[1 - i])) << out;
-            matrix.add(step, fault, "exit " + std::to_string(run.result.exit_status) + ", row \"" +
-                                        escaped(row) + "\"" +
-                                        (contains(out, rows[1 - i]) ? ", other row intact" : ", OTHER ROW LOST"));
+            matrix.add(
+                step, fault,
+                "exit " + std::to_string(run.result.exit_status) + ", row \"" + escaped(row) +
+                    "\"" +
+                    (contains(out, rows[1 - i]) ? ", other row intact" : ", OTHER ROW LOST"));
         }
     }
 }
