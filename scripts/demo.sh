@@ -94,15 +94,23 @@ show_run "fmxsim -- ./sasburn -listall" \
 show_run "fmxsim -- ./sasburn -c 0 -f q520_14.bin" \
   "$FMXSIM" 1.json --save-state 2.json -- ./sasburn -c 0 -f q520_14.bin
 
-run cat firmware.cfg
-status=0
-show_run "fmxsim -- ./updater /c /s" \
-  "${private_var[@]}" "$FMXSIM" 2.json --save-state 3.json -- ./updater /c /s || status=$?
-echo "(updater exit status: $status)"
-[ "$status" -eq 1 ] || { log "updater should have exited with 1 (updated), not $status"; exit 1; }
+# updater always logs to /var/qxc/Component.log; the demonstration writes only
+# inside its own working directory, so without a private /var it leaves updater out.
+last_state=2.json
+if [ ${#private_var[@]} -gt 0 ]; then
+  run cat firmware.cfg
+  status=0
+  show_run "fmxsim -- ./updater /c /s" \
+    "${private_var[@]}" "$FMXSIM" 2.json --save-state 3.json -- ./updater /c /s || status=$?
+  echo "(updater exit status: $status)"
+  [ "$status" -eq 1 ] || { log "updater should have exited with 1 (updated), not $status"; exit 1; }
+  last_state=3.json
+else
+  log "no private mount namespace for /var here (it needs root): updater is left out"
+fi
 
 show_run "fmxsim -- ./sasburn -listall" \
-  "$FMXSIM" 3.json -- ./sasburn -listall
+  "$FMXSIM" "$last_state" -- ./sasburn -listall
 
 if [ ${#private_var[@]} -gt 0 ]; then
   show_run "cat /var/qxc/Component.log" cat var/qxc/Component.log
