@@ -2,7 +2,7 @@
 // rewrites the device ID of a file it accepts), the ROM chain and trailing
 // image walks over the file, and for an accepted file the merge with boot
 // regions as a controller hands them back (empty, the emulator's default, and
-// one holding every kind of piece).
+// one holding every kind of piece, and x86 regions of other device IDs).
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     regions.push_back({});
     regions.push_back(fmxsim::build_default_boot_region(fuzz::kBootController));
     regions.push_back(fuzz::full_boot_region());
+    // x86 regions for the device ID before the file's and for another one: the
+    // other two ways the file's x86 image joins the region's.
+    regions.push_back(fuzz::x86_boot_region(0x6F));
+    regions.push_back(fuzz::x86_boot_region(0x64));
     return 0;
 }
 

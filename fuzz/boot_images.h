@@ -45,4 +45,14 @@ inline std::vector<uint8_t> full_boot_region() {
     return build_boot_image(roms, trailing);
 }
 
+// A region holding one x86 image for `device_id`, with a trailing image.
+inline std::vector<uint8_t> x86_boot_region(uint16_t device_id) {
+    using namespace fmxsim;
+    const RomImageSpec rom{.code_type = boot::kCodeTypeX86, .device_id = device_id, .fill = 0x30};
+    const TrailingImageSpec trailing{
+        .image_class = boot::kTrailingClassX86, .id = 0x110, .fill = 0x31};
+    return build_boot_image(std::vector<RomImageSpec>{rom},
+                            std::vector<TrailingImageSpec>{trailing});
+}
+
 }  // namespace fuzz

@@ -3,8 +3,9 @@
 # each one for a bounded time.
 #
 #   scripts/fuzz.sh                 every target for FUZZ_TIME seconds (default 60); CI runs this
-#   scripts/fuzz.sh --long          every target for FUZZ_TIME seconds (default 600), keeping the
-#                                   corpus it grows; ends with edge coverage per source file
+#   scripts/fuzz.sh --long          every target for FUZZ_TIME seconds (default 600); then
+#                                   the source lines and branches each target reached, file
+#                                   by file (a coverage build in build-fuzz/coverage)
 #   scripts/fuzz.sh scenario numbers    only these targets (either mode)
 #   scripts/fuzz.sh --list          the target names
 #
@@ -30,7 +31,7 @@ cd "$ROOT" || exit 1
 BUILD=$ROOT/build-fuzz
 
 log() { printf '[fuzz.sh] %s\n' "$*"; }
-usage() { sed -n '2,27p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,/^set /{/^#/p}' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 long=0
 list=0
@@ -141,7 +142,8 @@ echo "(edges: of all code linked into the target, the product's and the librarie
 if [ "$long" = 1 ]; then
   # Source coverage: the same targets built with clang's profile instrumentation (no
   # sanitizers) in build-fuzz/coverage replay each corpus once; llvm-cov counts the
-  # lines of this repository's files that ran (the fuzz programs left out).
+  # lines and branches of this repository's files that ran (the fuzz programs and the
+  # image builders that make their fixed inputs left out).
   COV=$BUILD/coverage
   echo
   log "== coverage build ($COV)"
@@ -161,22 +163,24 @@ if [ "$long" = 1 ]; then
     echo
     echo "== $t: source coverage of the corpus ($(find "$BUILD/work/$t" "$BUILD/corpus/$t" -type f | wc -l) inputs)"
     llvm-cov export -format=lcov "$COV/fuzz_$t" -instr-profile="$COV/$t.profdata" \
-        -ignore-filename-regex='(^/usr/|/fuzz/)' 2>/dev/null |
+        -ignore-filename-regex='(^/usr/|/fuzz/|_image_builder\.(cc|h)$)' 2>/dev/null |
       awk -v root="$ROOT/" '
-        BEGIN { printf "  %-36s %17s %17s\n", "file", "lines", "functions" }
-        /^SF:/ { name = substr($0, 4); sub(root, "", name); lf = lh = fnf = fnh = 0 }
+        BEGIN { printf "  %-36s %17s %17s %17s\n", "file", "lines", "branches", "functions" }
+        /^SF:/ { name = substr($0, 4); sub(root, "", name); lf = lh = brf = brh = fnf = fnh = 0 }
         /^LF:/ { lf = substr($0, 4) + 0 }
         /^LH:/ { lh = substr($0, 4) + 0 }
+        /^BRF:/ { brf = substr($0, 5) + 0 }
+        /^BRH:/ { brh = substr($0, 5) + 0 }
         /^FNF:/ { fnf = substr($0, 5) + 0 }
         /^FNH:/ { fnh = substr($0, 5) + 0 }
+        function cell(hit, all) { return sprintf("%6d/%-6d %3.0f%%", hit, all, all ? 100 * hit / all : 100) }
         /^end_of_record/ {
           # Files that no input reached are code linked in for other uses.
           if (lf == 0 || lh == 0) next
-          all += lf; hit += lh
-          printf "  %-36s %6d/%-6d %3.0f%% %6d/%-6d %3.0f%%\n", name, lh, lf, 100 * lh / lf,
-                 fnh, fnf, fnf ? 100 * fnh / fnf : 0
+          all += lf; hit += lh; ball += brf; bhit += brh
+          printf "  %-36s %s %s %s\n", name, cell(lh, lf), cell(brh, brf), cell(fnh, fnf)
         }
-        END { if (all) printf "  %-36s %6d/%-6d %3.0f%%  (files reached)\n", "total", hit, all, 100 * hit / all }'
+        END { if (all) printf "  %-36s %s %s  (files reached)\n", "total", cell(hit, all), cell(bhit, ball) }'
   done
 fi
 

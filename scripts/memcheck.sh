@@ -32,7 +32,7 @@ JOBS=${JOBS:-2}
 TIMEOUT=${FMX_MEMCHECK_TIMEOUT:-1800}
 
 log() { printf '[memcheck.sh] %s\n' "$*"; }
-usage() { sed -n '2,23p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,/^set /{/^#/p}' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 select=(-E '^release\.')
 while [ $# -gt 0 ]; do
