@@ -10,7 +10,7 @@
 #   scripts/fuzz.sh --list          the target names
 #
 # Each run starts from the seed corpus that the build makes (build-fuzz/corpus/<target>,
-# from the image builders) and from what earlier runs kept (build-fuzz/work/<target>).
+# from the image builders) and from what earlier runs kept (build-fuzz/kept/<target>).
 # Inputs that crash, leak, trip AddressSanitizer or UndefinedBehaviorSanitizer, run out
 # of memory or take longer than FUZZ_INPUT_TIMEOUT go to build-fuzz/artifacts/<target>/;
 # reproduce one with build-fuzz/fuzz_<target> FILE. The script prints one line per
@@ -88,7 +88,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=1:abort_on_error
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}print_stacktrace=1:halt_on_error=1
 
 run_target() {
-  local t=$1 work=$BUILD/work/$1 artifacts=$BUILD/artifacts/$1 dict=$ROOT/fuzz/dicts/$1.dict
+  local t=$1 work=$BUILD/kept/$1 artifacts=$BUILD/artifacts/$1 dict=$ROOT/fuzz/dicts/$1.dict
   local -a args=(-max_total_time="$TIME" -timeout="$INPUT_TIMEOUT" -rss_limit_mb=2048
                  -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ -f "$dict" ] && args+=(-dict="$dict")
@@ -158,10 +158,10 @@ if [ "$long" = 1 ]; then
   for t in "${targets[@]}"; do
     rm -f "$COV/$t".*.profraw
     LLVM_PROFILE_FILE="$COV/$t.%p.profraw" "$COV/fuzz_$t" -runs=0 \
-      "$BUILD/work/$t" "$BUILD/corpus/$t" >"$LOGS/$t.coverage.log" 2>&1
+      "$BUILD/kept/$t" "$BUILD/corpus/$t" >"$LOGS/$t.coverage.log" 2>&1
     llvm-profdata merge -sparse "$COV/$t".*.profraw -o "$COV/$t.profdata" || continue
     echo
-    echo "== $t: source coverage of the corpus ($(find "$BUILD/work/$t" "$BUILD/corpus/$t" -type f | wc -l) inputs)"
+    echo "== $t: source coverage of the corpus ($(find "$BUILD/kept/$t" "$BUILD/corpus/$t" -type f | wc -l) inputs)"
     llvm-cov export -format=lcov "$COV/fuzz_$t" -instr-profile="$COV/$t.profdata" \
         -ignore-filename-regex='(^/usr/|/fuzz/|_image_builder\.(cc|h)$)' 2>/dev/null |
       awk -v root="$ROOT/" '
